@@ -1,0 +1,127 @@
+"""The tools around audiosim, run as a user runs them: the plot tool, the
+README's listening commands (against ALSA's null device) and the install.
+
+Environment: AUDIOSIM_PATH (the built program), CMAKE_COMMAND and BUILD_DIR
+(for the install). Run one group by naming its class.
+"""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+import wave
+import zlib
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PLOT_TOOL = os.path.join(ROOT, "tools", "plot_tone.py")
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+def png_chunks(data):
+    """The (type, body) chunks of a PNG; fails on a bad signature or chunk CRC."""
+    assert data.startswith(PNG_SIGNATURE), "not a PNG signature"
+    chunks, pos = [], len(PNG_SIGNATURE)
+    while pos < len(data):
+        (length,) = struct.unpack(">I", data[pos:pos + 4])
+        kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + length]
+        (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
+        assert zlib.crc32(kind + body) == crc, f"bad CRC in chunk {kind!r}"
+        chunks.append((kind, body))
+        pos += 12 + length
+    return chunks
+
+
+class Folder(unittest.TestCase):
+    """Each test runs in a fresh folder holding the program's result.bin."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="audiosim-tools-")
+        self.addCleanup(shutil.rmtree, self.dir)
+        subprocess.run([os.environ["AUDIOSIM_PATH"]], cwd=self.dir, check=True)
+
+    def run_here(self, command, **kwargs):
+        return subprocess.run(command, cwd=self.dir, capture_output=True, text=True, **kwargs)
+
+
+class PlotTone(Folder):
+    def test_real_file_gives_a_png(self):
+        for args, png in (([], "result.png"), (["result.bin", "-o", "tone.png"], "tone.png")):
+            with self.subTest(args=args):
+                run = self.run_here([PLOT_TOOL, *args])
+                self.assertEqual((run.returncode, run.stdout, run.stderr), (0, "", ""))
+                with open(os.path.join(self.dir, png), "rb") as file:
+                    chunks = png_chunks(file.read())
+                self.assertEqual(chunks[0][0], b"IHDR")
+                self.assertEqual(chunks[-1][0], b"IEND")
+                width, height = struct.unpack(">II", chunks[0][1][:8])
+                self.assertGreater(width, 0)
+                self.assertGreater(height, 0)
+
+    def test_bad_input_is_one_line_and_a_failure(self):
+        with open(os.path.join(self.dir, "odd.bin"), "wb") as file:
+            file.write(b"\x01\x02\x03")
+        open(os.path.join(self.dir, "empty.bin"), "wb").close()
+        cases = (
+            (["odd.bin"], "plot_tone: odd.bin: 3 bytes is not a whole number of 16-bit samples\n"),
+            (["missing.bin"], "plot_tone: missing.bin: No such file or directory\n"),
+            (["empty.bin"], "plot_tone: empty.bin: holds no samples\n"),
+            (["-o", "no/such/folder.png"], "plot_tone: no/such/folder.png: No such file or directory\n"),
+        )
+        for args, message in cases:
+            with self.subTest(args=args):
+                run = self.run_here([PLOT_TOOL, *args])
+                self.assertNotEqual(run.returncode, 0)
+                self.assertEqual(run.stderr, message)
+                self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".png")], [])
+
+    def test_help(self):
+        run = self.run_here([PLOT_TOOL, "--help"])
+        self.assertEqual(run.returncode, 0)
+        self.assertIn("usage: plot_tone", run.stdout)
+
+
+class Listening(Folder):
+    def readme_commands(self):
+        with open(os.path.join(ROOT, "README.md")) as file:
+            readme = file.read()
+        section = readme.split("## Listening", 1)[1].split("\n## ", 1)[0]
+        block = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
+        return [line for line in block.splitlines() if line and not line.startswith("#")]
+
+    def test_readme_commands_play_and_convert(self):
+        # ALSA's null device stands in for a sound card.
+        config = os.path.join(self.dir, "null.conf")
+        with open(config, "w") as file:
+            file.write("pcm.!default { type null }\n")
+        env = dict(os.environ, ALSA_CONFIG_PATH=config)
+        commands = self.readme_commands()
+        self.assertEqual([c.split()[0] for c in commands], ["aplay", "play", "sox"])
+        for command in commands:
+            with self.subTest(command=command):
+                run = self.run_here(["sh", "-c", command], env=env)
+                self.assertEqual(run.returncode, 0, run.stderr)
+        with wave.open(os.path.join(self.dir, "result.wav")) as wav:
+            self.assertEqual((wav.getnchannels(), wav.getsampwidth(), wav.getframerate(), wav.getnframes()),
+                             (1, 2, 44100, 44100))
+            frames = wav.readframes(44100)
+        with open(os.path.join(self.dir, "result.bin"), "rb") as file:
+            self.assertEqual(frames, file.read())
+
+
+class Install(unittest.TestCase):
+    def test_install_puts_the_program_in_bin(self):
+        prefix = tempfile.mkdtemp(prefix="audiosim-install-")
+        self.addCleanup(shutil.rmtree, prefix)
+        subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["BUILD_DIR"], "--prefix", prefix],
+                       check=True, capture_output=True)
+        installed = os.path.join(prefix, "bin", "audiosim")
+        self.assertTrue(os.access(installed, os.X_OK))
+        subprocess.run([installed], cwd=prefix, check=True)
+        self.assertEqual(os.path.getsize(os.path.join(prefix, "result.bin")), 88200)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv)

@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""Plot a sample file written by audiosim: the first 10 ms of the waveform and
+its magnitude spectrum from 0 to 5 kHz, with the carrier and modulator marked.
+
+The file holds signed 16-bit little-endian mono samples at 44,100 per second,
+with no header. Reads the whole file once and writes one PNG; needs Debian's
+python3-numpy and python3-matplotlib.
+"""
+import argparse
+import os
+import sys
+
+PROG = "plot_tone"
+SAMPLE_RATE = 44100  # samples per second
+BYTES_PER_SAMPLE = 2  # signed 16-bit, low byte first
+FULL_SCALE = 32767  # largest sample: a full-scale sine is 0 dB
+WAVEFORM_MS = 10  # length of the waveform panel
+SPECTRUM_MAX_HZ = 5000  # top of the spectrum panel
+# audiosim's increments per sample, in accumulator units of 2^20 a cycle.
+PHASE_UNITS_PER_CYCLE = 1 << 20
+CARRIER_HZ = 10240 * SAMPLE_RATE / PHASE_UNITS_PER_CYCLE  # about 430.7 Hz
+MODULATOR_HZ = 2 * CARRIER_HZ  # the 2:1 modulator, about 861.3 Hz
+SPECTRUM_FLOOR_DB = -140  # keeps log10 finite where a bin is exactly zero
+
+
+class ToneError(Exception):
+    """A failure worth one line on standard error."""
+
+
+def read_samples(path):
+    import numpy as np
+
+    try:
+        with open(path, "rb") as file:
+            data = file.read()
+    except OSError as error:
+        raise ToneError(f"{path}: {error.strerror}") from None
+    if len(data) % BYTES_PER_SAMPLE != 0:
+        raise ToneError(f"{path}: {len(data)} bytes is not a whole number of 16-bit samples")
+    if not data:
+        raise ToneError(f"{path}: holds no samples")
+    return np.frombuffer(data, dtype="<i2").astype(np.float64)
+
+
+def spectrum_db(samples):
+    """Magnitude spectrum in dB relative to a full-scale sine, Hann-windowed."""
+    import numpy as np
+
+    window = np.hanning(len(samples)) if len(samples) > 1 else np.ones(1)
+    magnitude = np.abs(np.fft.rfft(samples * window)) / (window.sum() / 2 * FULL_SCALE)
+    freqs = np.fft.rfftfreq(len(samples), d=1 / SAMPLE_RATE)
+    return freqs, 20 * np.log10(np.maximum(magnitude, 10 ** (SPECTRUM_FLOOR_DB / 20)))
+
+
+def plot(samples, output, title):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    import numpy as np
+
+    shown = samples[: SAMPLE_RATE * WAVEFORM_MS // 1000]
+    freqs, level = spectrum_db(samples)
+    in_range = freqs <= SPECTRUM_MAX_HZ
+
+    figure, (wave_axes, spectrum_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained")
+    figure.suptitle(title)
+    wave_axes.plot(np.arange(len(shown)) * 1000 / SAMPLE_RATE, shown, linewidth=0.9)
+    wave_axes.set(xlabel="time (ms)", ylabel="sample value",
+                  title=f"Waveform, first {WAVEFORM_MS} ms", ylim=(-34000, 34000))
+    wave_axes.grid(alpha=0.3)
+
+    spectrum_axes.plot(freqs[in_range], level[in_range], linewidth=0.7)
+    for hz, label, colour in ((CARRIER_HZ, "carrier", "tab:red"), (MODULATOR_HZ, "modulator", "tab:green")):
+        spectrum_axes.axvline(hz, color=colour, linestyle="--", linewidth=1,
+                              label=f"{label} {hz:.1f} Hz")
+    spectrum_axes.set(xlabel="frequency (Hz)", ylabel="magnitude (dB full scale)",
+                      title=f"Spectrum, 0 to {SPECTRUM_MAX_HZ} Hz", xlim=(0, SPECTRUM_MAX_HZ),
+                      ylim=(-120, 5))
+    spectrum_axes.legend(loc="upper right")
+    spectrum_axes.grid(alpha=0.3)
+    try:
+        figure.savefig(output, format="png", dpi=100)
+    except OSError as error:
+        raise ToneError(f"{output}: {error.strerror}") from None
+    finally:
+        plt.close(figure)
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        prog=PROG,
+        description="Plot audiosim's sample file (signed 16-bit little-endian mono, "
+        "44,100 Hz, no header): the first 10 ms of the waveform and the spectrum "
+        "from 0 to 5 kHz, with the carrier and modulator frequencies marked.")
+    parser.add_argument("file", nargs="?", default="result.bin",
+                        help="sample file to read (default: %(default)s)")
+    parser.add_argument("-o", "--output", default="result.png",
+                        help="PNG file to write (default: %(default)s)")
+    args = parser.parse_args(argv)
+    try:
+        try:
+            import matplotlib  # noqa: F401
+            import numpy  # noqa: F401
+        except ImportError as error:
+            raise ToneError(f"needs python3-numpy and python3-matplotlib ({error})") from None
+        samples = read_samples(args.file)
+        plot(samples, args.output, os.path.basename(args.file))
+    except ToneError as error:
+        print(f"{PROG}: {error}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
