@@ -198,18 +198,13 @@ TEST(Output, EarlierResultIsReplacedWhole) {
 TEST(Output, NewFileFollowsTheUmask) {
     const struct {
         mode_t mask;
-        fs::perms perms;
-    } cases[] = {
-        {022, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read},
-        {077, fs::perms::owner_read | fs::perms::owner_write},
-        {0, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::group_write |
-                fs::perms::others_read | fs::perms::others_write},
-    };
+        unsigned perms;
+    } cases[] = {{022, 0644}, {077, 0600}, {0, 0666}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mask);
         TempDir dir;
         ASSERT_TRUE(exited_ok(run_in(dir.path, [mask = c.mask] { umask(mask); })));
-        EXPECT_EQ(fs::status(dir.path / "result.bin").permissions(), c.perms);
+        EXPECT_EQ(fs::status(dir.path / "result.bin").permissions(), static_cast<fs::perms>(c.perms));
     }
 }
 

@@ -125,6 +125,8 @@ int replace_result_file(const uint8_t (&bytes)[file_size]) {
 // behind; a held signal (such as SIGXFSZ from a file-size limit) takes effect
 // once the temporary file is gone. Returns false after reporting a failure.
 bool write_sample_file(const int16_t (&samples)[sample_count]) {
+    // Static, so the byte image does not double the stack that main's
+    // 88,200-byte sample buffer already takes.
     static uint8_t bytes[file_size];
     serialize_samples(samples, bytes);
 
