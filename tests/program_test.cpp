@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -86,6 +87,7 @@ pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err,
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
+    std::fflush(nullptr);  // so the child does not repeat the test's pending output
     const pid_t pid = fork();
     if (pid == 0) {
         if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr) ||
