@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,9 +78,9 @@ std::vector<std::string> program_command(const std::vector<std::string>& args) {
 }
 
 // Starts the program in dir; in the child, setup runs just before exec.
-pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err,
-            const std::function<void()>& setup = [] {},
-            const std::vector<std::string>& args = {}) {
+pid_t start(
+    const fs::path& dir, const fs::path& out, const fs::path& err, const std::function<void()>& setup = [] {},
+    const std::vector<std::string>& args = {}) {
     std::vector<std::string> command = program_command(args);
     std::vector<char*> argv;
     for (auto& word : command) {
@@ -101,8 +101,9 @@ pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err,
     return pid;
 }
 
-Outcome run_in(const fs::path& dir, const std::function<void()>& setup = [] {},
-           const std::vector<std::string>& args = {}) {
+Outcome run_in(
+    const fs::path& dir, const std::function<void()>& setup = [] {},
+    const std::vector<std::string>& args = {}) {
     TempDir capture;
     Outcome run;
     const pid_t pid = start(dir, capture.path / "out", capture.path / "err", setup, args);
@@ -248,8 +249,8 @@ TEST(Faults, FailureIsReportedAndLeavesNoTrace) {
         const char* message;                           // the whole of standard error
         int signal;                                    // that ends the run, or 0 for exit status 1
     } cases[] = {
-        {"result.bin is a folder", [](const fs::path& d) { fs::create_directory(d / "result.bin"); },
-         [] {}, "audiosim: result.bin: Is a directory\n", 0},
+        {"result.bin is a folder", [](const fs::path& d) { fs::create_directory(d / "result.bin"); }, [] {},
+         "audiosim: result.bin: Is a directory\n", 0},
         {"file-size limit, SIGXFSZ ignored", [](const fs::path& d) { write_file(d / "result.bin", "old"); },
          [] {
              signal(SIGXFSZ, SIG_IGN);

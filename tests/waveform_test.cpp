@@ -18,12 +18,8 @@ TEST_F(Waveform, TableEntries) {
         int index;
         int16_t value;
     } cases[] = {
-        {0, 0},
-        {1, 201},
-        {13, 2610},  // 2610.95: truncated, not rounded
-        {128, 23169},
-        {254, 32764},
-        {255, 32766},  // the quarter stops short of the peak
+        // Entry 13 is 2610.95 truncated, not rounded; entry 255 stops short of the peak.
+        {0, 0}, {1, 201}, {13, 2610}, {128, 23169}, {254, 32764}, {255, 32766},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(sin_table[c.index], c.value) << "entry " << c.index;
@@ -38,10 +34,9 @@ TEST_F(Waveform, LookupAcrossTheCycle) {
         uint32_t phase;
         int16_t value;
     } cases[] = {
-        {0, 0},          {1, 201},        {13, 2610},       {255, 32766},     {256, 32766},
-        {257, 32764},    {510, 201},      {511, 0},         {512, -1},        {513, -202},
-        {767, -32767},   {768, -32767},   {1022, -202},     {1023, -1},
-        {1024, 0},       {1024 + 13, 2610}, {0xFFFFFFFF, -1}, {0x80000000 | 513, -202},
+        {0, 0},       {1, 201},   {13, 2610}, {255, 32766},      {256, 32766},     {257, 32764},
+        {510, 201},   {511, 0},   {512, -1},  {513, -202},       {767, -32767},    {768, -32767},
+        {1022, -202}, {1023, -1}, {1024, 0},  {1024 + 13, 2610}, {0xFFFFFFFF, -1}, {0x80000000 | 513, -202},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(lookup_sin(c.phase), c.value) << "phase " << c.phase;

@@ -64,8 +64,8 @@ void serialize_samples(const int16_t (&samples)[sample_count], uint8_t (&bytes)[
 // run can be using, and returns its descriptor, or -1 with errno set.
 int create_temp_file(char (&temp_name)[temp_name_size]) {
     for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
-        std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%d", result_name,
-                      static_cast<long>(getpid()), attempt);
+        std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%d", result_name, static_cast<long>(getpid()),
+                      attempt);
         const int fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_file_mode);
         if (fd >= 0 || errno != EEXIST) {
             return fd;

@@ -33,8 +33,8 @@ void generate_sin_table() {
 int16_t lookup_sin(uint32_t phase) {
     // The low 8 bits place the phase within a quarter; in a mirrored quarter
     // the complement's low 8 bits (255 - position) read the table backwards.
-    const uint8_t idx = (phase & mirror_bit) != 0 ? static_cast<uint8_t>(~phase)
-                                                  : static_cast<uint8_t>(phase);
+    const uint8_t idx =
+        (phase & mirror_bit) != 0 ? static_cast<uint8_t>(~phase) : static_cast<uint8_t>(phase);
     const int16_t val = sin_table[idx];
     // The negative half is the complement (-val - 1), not the negation, so it
     // never reaches -32768 and the zero crossing steps from 0 to -1.
