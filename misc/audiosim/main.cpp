@@ -1,22 +1,19 @@
 // audiosim: renders one second of a two-operator FM tone in integer fixed point
 // and writes it to result.bin as 44,100 signed 16-bit little-endian mono
 // samples (88,200 bytes, no header). Costs: 256 sin() calls at start-up, then
-// pure integer work (two table lookups per sample), two fixed 88,200-byte
-// buffers and one file write; nothing is allocated. Silent on success; on a
-// failure it prints one line to standard error and exits with status 1,
-// leaving any earlier result.bin whole.
-#include "waveform.h"
-
+// pure integer work (two table lookups per sample), one fixed 88,200-byte
+// buffer that is written as it lies, and one file write; nothing is allocated.
+// Silent on success; on a failure it prints one line to standard error and
+// exits with status 1, leaving any earlier result.bin whole.
+#include <bit>
 #include <cerrno>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <initializer_list>
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform.h"
+#include "waveform.h"
 
 namespace {
 
@@ -26,9 +23,6 @@ constexpr int sample_count = sample_rate;
 // Bytes per stored sample: 16 bits, low byte first.
 constexpr std::size_t bytes_per_sample = 2;
 constexpr std::size_t file_size = static_cast<std::size_t>(sample_count) * bytes_per_sample;
-// Bits per byte, for splitting a sample into its two bytes.
-constexpr unsigned byte_bits = 8;
-constexpr uint16_t low_byte_mask = 0xFF;
 
 // Base phase increment per sample, in accumulator units (2^20 units a cycle):
 // 10240 units make the carrier about 430.7 Hz at 44,100 samples per second.
@@ -41,107 +35,111 @@ constexpr int32_t ratio_unit = 16;
 constexpr int phase_fraction_bits = 10;
 
 const char result_name[] = "result.bin";
-// Mode of a newly created file before the umask, as fopen() creates it.
-constexpr mode_t new_file_mode = 0666;
 // Exit status when the sample file cannot be written.
 constexpr int failure_status = 1;
 // Temporary names tried before giving up when every one is taken.
 constexpr int temp_name_attempts = 100;
-// Room for ".result.bin.<pid>-<attempt>".
+// Room for ".result.bin.<pid>-<stamp>": a long and 16 hex digits.
 constexpr std::size_t temp_name_size = 64;
 
-// Lays the samples out as the file stores them: low byte first, whatever the
-// byte order of this host.
-void serialize_samples(const int16_t (&samples)[sample_count], uint8_t (&bytes)[file_size]) {
-    for (std::size_t k = 0; k < static_cast<std::size_t>(sample_count); ++k) {
-        const auto bits = static_cast<uint16_t>(samples[k]);  // two's-complement pattern
-        bytes[bytes_per_sample * k] = static_cast<uint8_t>(bits & low_byte_mask);
-        bytes[bytes_per_sample * k + 1] = static_cast<uint8_t>(bits >> byte_bits);
+static_assert(std::endian::native == std::endian::little || std::endian::native == std::endian::big,
+              "samples are stored low byte first, from a little- or big-endian host");
+
+// Puts every sample's two bytes in file order, low byte first, in place. A
+// little-endian host holds them so already; a big-endian one swaps them.
+void store_little_endian(int16_t (&samples)[sample_count]) {
+    if constexpr (std::endian::native == std::endian::big) {
+        for (int16_t& sample : samples) {
+            const auto bits = static_cast<uint16_t>(sample);  // two's-complement pattern
+            const uint8_t bytes[bytes_per_sample] = {static_cast<uint8_t>(bits & 0xFFU),
+                                                     static_cast<uint8_t>(bits >> 8)};
+            std::memcpy(&sample, bytes, sizeof sample);
+        }
     }
 }
 
-// Creates a new, empty temporary file beside result.bin, with a name no other
-// run can be using, and returns its descriptor, or -1 with errno set.
-int create_temp_file(char (&temp_name)[temp_name_size]) {
-    for (int attempt = 0; attempt < temp_name_attempts; ++attempt) {
-        std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%d", result_name, static_cast<long>(getpid()),
-                      attempt);
-        const int fd = open(temp_name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, new_file_mode);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
+// Prints one line, "audiosim: <name>: [<what>: ]<reason>", to standard error.
+void report(const char* name, int err, const char* what = nullptr) {
+    std::fprintf(stderr, "audiosim: %s: %s%s%s\n", name, what != nullptr ? what : "",
+                 what != nullptr ? ": " : "", std::strerror(err));
 }
 
-// Writes all of bytes to fd; returns 0, or the errno of the failing write.
-int write_all(int fd, const uint8_t* bytes, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, bytes + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (n == 0) {
-            return EIO;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-// Writes the complete file to a temporary name, syncs and closes it, then
-// renames it onto result.bin, so result.bin is only ever the old file or the
-// new complete one. Returns 0, or the errno of the step that failed, after
-// removing the temporary file.
-int replace_result_file(const uint8_t (&bytes)[file_size]) {
-    char temp_name[temp_name_size];
-    const int fd = create_temp_file(temp_name);
-    if (fd < 0) {
-        return errno;
-    }
-    int err = write_all(fd, bytes, file_size);
-    // EINVAL: the file system cannot sync this file, which is no failure of ours.
-    if (err == 0 && fsync(fd) != 0 && errno != EINVAL) {
-        err = errno;
-    }
-    if (close(fd) != 0 && err == 0) {
-        err = errno;
-    }
-    if (err == 0 && rename(temp_name, result_name) != 0) {
-        err = errno;
-    }
-    if (err != 0) {
-        unlink(temp_name);
+// Creates a new, empty temporary file beside result.bin and stores its name and
+// descriptor. The name holds the process id and the time, so neither a run at
+// the same moment nor files left by killed runs with the same id (as in a
+// container, where every run may be process 1) can take all the names.
+int create_temp_file(char (&temp_name)[temp_name_size], int& fd) {
+    int err = EEXIST;
+    for (int attempt = 0; attempt < temp_name_attempts && err == EEXIST; ++attempt) {
+        std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%llx", result_name, process_id(), clock_ticks());
+        err = create_new_file(temp_name, fd);
     }
     return err;
 }
 
-// Saves the samples as result.bin. Signals that would end the process are held
-// back while the temporary file exists, so an interrupted run never leaves it
-// behind; a held signal (such as SIGXFSZ from a file-size limit) takes effect
-// once the temporary file is gone. Returns false after reporting a failure.
-bool write_sample_file(const int16_t (&samples)[sample_count]) {
-    // Static, so the byte image does not double the stack that main's
-    // 88,200-byte sample buffer already takes.
-    static uint8_t bytes[file_size];
-    serialize_samples(samples, bytes);
+// Writes all of bytes to fd, retrying interrupted and short writes.
+int write_all(int fd, const uint8_t* bytes, std::size_t size) {
+    while (size > 0) {
+        std::size_t written = 0;
+        const int err = write_some(fd, bytes, size, written);
+        if (err == EINTR) {
+            continue;
+        }
+        if (err != 0) {
+            return err;
+        }
+        if (written == 0) {
+            return EIO;  // no progress and no reason given
+        }
+        bytes += written;
+        size -= written;
+    }
+    return 0;
+}
 
-    sigset_t held;
-    sigset_t previous;
-    sigemptyset(&held);
-    for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGXFSZ}) {
-        sigaddset(&held, sig);
+// Writes the complete file under a temporary name, syncs and closes it, then
+// renames it onto result.bin, so result.bin is only ever the old file or the
+// new complete one. On a failure the temporary file is removed, or named on
+// standard error when it cannot be. Returns 0 or the errno of the failed step.
+int replace_result_file(const uint8_t* bytes) {
+    char temp_name[temp_name_size];
+    int fd = -1;
+    const int create_err = create_temp_file(temp_name, fd);
+    if (create_err != 0) {
+        report(result_name, create_err);
+        return create_err;
     }
-    sigprocmask(SIG_BLOCK, &held, &previous);
-    const int err = replace_result_file(bytes);
+    int err = write_all(fd, bytes, file_size);
+    if (err == 0) {
+        err = sync_file(fd);
+    }
+    const int close_err = close_file(fd);
+    if (err == 0) {
+        err = close_err;
+    }
+    if (err == 0) {
+        err = replace_file(temp_name, result_name);
+    }
     if (err != 0) {
-        std::fprintf(stderr, "audiosim: %s: %s\n", result_name, std::strerror(err));
+        report(result_name, err);
+        const int remove_err = remove_file(temp_name);
+        if (remove_err != 0 && remove_err != ENOENT) {
+            report(temp_name, remove_err, "cannot remove");
+        }
     }
-    sigprocmask(SIG_SETMASK, &previous, nullptr);
+    return err;
+}
+
+// Saves the samples as result.bin, written as they lie in memory once in file
+// order. Interrupts that would end the process are held back while the
+// temporary file exists, so an interrupted run never leaves it behind; a held
+// one (such as SIGXFSZ from a file-size limit) takes effect once the temporary
+// file is gone. Returns false after reporting a failure.
+bool write_sample_file(int16_t (&samples)[sample_count]) {
+    store_little_endian(samples);
+    hold_interrupts();
+    const int err = replace_result_file(reinterpret_cast<const uint8_t*>(samples));
+    release_interrupts();
     return err == 0;
 }
 

@@ -1,0 +1,116 @@
+// The writer's system calls on Windows: the C runtime's underscore calls for
+// the file, MoveFileExA for the replace, a console handler for Ctrl-C.
+#include <atomic>
+#include <cerrno>
+#include <climits>
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include "platform.h"
+
+namespace {
+
+// How often, and how many milliseconds apart, a replace is tried while another
+// process holds result.bin open (another run replacing it at the same moment,
+// a virus scanner, an indexer), before the failure counts.
+constexpr int replace_attempts = 100;
+constexpr DWORD replace_retry_ms = 10;
+
+// Set by the console handler when Ctrl-C or Ctrl-Break arrives while held.
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI note_interrupt(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        interrupted = true;
+        return TRUE;
+    }
+    return FALSE;  // closing the console or logging off: the default action
+}
+
+// The errno closest to a Windows error from MoveFileExA.
+int errno_from_windows(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            return ENOENT;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            return EACCES;
+        case ERROR_NOT_SAME_DEVICE:
+            return EXDEV;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL:
+            return ENOSPC;
+        default:
+            return EIO;
+    }
+}
+
+}  // namespace
+
+int create_new_file(const char* name, int& fd) {
+    // _O_BINARY: in text mode every 0x0A byte would go out as 0x0D 0x0A.
+    fd = _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    return fd < 0 ? errno : 0;
+}
+
+int write_some(int fd, const void* data, std::size_t size, std::size_t& written) {
+    const int n = _write(fd, data, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
+    if (n < 0) {
+        return errno;
+    }
+    written = static_cast<std::size_t>(n);
+    return 0;
+}
+
+int sync_file(int fd) { return _commit(fd) != 0 ? errno : 0; }
+
+int close_file(int fd) { return _close(fd) != 0 ? errno : 0; }
+
+// Plain rename() will not replace an existing file on Windows. A file that is
+// open elsewhere cannot be replaced until it is closed, so that is waited for;
+// a folder in the way is not.
+int replace_file(const char* from, const char* to) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < replace_attempts; ++attempt) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return 0;
+        }
+        error = GetLastError();
+        const DWORD attributes = GetFileAttributesA(to);
+        const bool folder =
+            attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || folder) {
+            break;
+        }
+        Sleep(replace_retry_ms);
+    }
+    return errno_from_windows(error);
+}
+
+int remove_file(const char* name) { return _unlink(name) != 0 ? errno : 0; }
+
+long process_id() { return static_cast<long>(_getpid()); }
+
+unsigned long long clock_ticks() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return static_cast<unsigned long long>(now.QuadPart);
+}
+
+void hold_interrupts() { SetConsoleCtrlHandler(note_interrupt, TRUE); }
+
+// A Ctrl-C that arrived while held ends the run now, as it would have then.
+void release_interrupts() {
+    SetConsoleCtrlHandler(note_interrupt, FALSE);
+    if (interrupted) {
+        ExitProcess(STATUS_CONTROL_C_EXIT);
+    }
+}
