@@ -12,9 +12,13 @@ constexpr double sin_scale = 32767.0;
 constexpr double quarter_cycle_radians = 1.5707963267948966;
 // Bit 8 of the lookup phase: set in the second quarter of each half-wave,
 // where the table is read backwards.
-constexpr uint32_t mirror_bit = 0x100;
+constexpr unsigned mirror_bit = 8;
 // Bit 9 of the lookup phase: set in the negative half-wave.
-constexpr uint32_t negative_bit = 0x200;
+constexpr unsigned negative_bit = 9;
+
+// All ones when the given bit of phase is set, else all zeros: a bit test
+// with no branch.
+constexpr uint32_t bit_mask(uint32_t phase, unsigned bit) { return 0U - ((phase >> bit) & 1U); }
 
 }  // namespace
 
@@ -32,11 +36,11 @@ void generate_sin_table() {
 
 int16_t lookup_sin(uint32_t phase) {
     // The low 8 bits place the phase within a quarter; in a mirrored quarter
-    // the complement's low 8 bits (255 - position) read the table backwards.
-    const uint8_t idx =
-        (phase & mirror_bit) != 0 ? static_cast<uint8_t>(~phase) : static_cast<uint8_t>(phase);
+    // their complement (255 - position) reads the table backwards.
+    const auto idx = static_cast<uint8_t>(phase ^ bit_mask(phase, mirror_bit));
     const int16_t val = sin_table[idx];
     // The negative half is the complement (-val - 1), not the negation, so it
     // never reaches -32768 and the zero crossing steps from 0 to -1.
-    return (phase & negative_bit) != 0 ? static_cast<int16_t>(~val) : val;
+    const auto sign = static_cast<uint16_t>(bit_mask(phase, negative_bit));
+    return static_cast<int16_t>(static_cast<uint16_t>(val) ^ sign);
 }
