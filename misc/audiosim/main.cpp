@@ -123,7 +123,7 @@ int replace_result_file(const uint8_t* bytes) {
     if (err != 0) {
         report(result_name, err);
         const int remove_err = remove_file(temp_name);
-        if (remove_err != 0 && remove_err != ENOENT) {
+        if (remove_err != 0) {
             report(temp_name, remove_err, "cannot remove");
         }
     }
