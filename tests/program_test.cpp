@@ -93,14 +93,15 @@ std::vector<std::string> program_command(const Launch& launch) {
 pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err, const Launch& launch = {}) {
     std::vector<std::string> command = program_command(launch);
     std::vector<char*> argv;
+    argv.reserve(command.size() + 1);
     for (auto& word : command) {
         argv.push_back(word.data());
     }
     argv.push_back(nullptr);
-    std::fflush(nullptr);  // so the child does not repeat the test's pending output
+    EXPECT_EQ(std::fflush(nullptr), 0);  // so the child does not repeat the test's pending output
     const pid_t pid = fork();
     if (pid == 0) {
-        if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr) ||
+        if (freopen(out.c_str(), "w", stdout) == nullptr || freopen(err.c_str(), "w", stderr) == nullptr ||
             chdir(dir.c_str()) != 0) {
             _exit(127);
         }
@@ -166,8 +167,8 @@ TEST(Output, FreshFolderGetsTheExactTone) {
     int lowest = 0;
     int highest = 0;
     for (std::size_t k = 0; k < expected_size / 2; ++k) {
-        lowest += sample_at(bytes, k) == -32767;
-        highest += sample_at(bytes, k) == 32766;
+        lowest += sample_at(bytes, k) == -32767 ? 1 : 0;
+        highest += sample_at(bytes, k) == 32766 ? 1 : 0;
     }
     EXPECT_EQ(lowest, 252);
     EXPECT_EQ(highest, 253);
@@ -281,10 +282,13 @@ void expect_clean_outcome(const Outcome& run, const fs::path& dir, int err, int 
     }
 }
 
-// Limits the size of any file the program writes, far below result.bin's.
-void limit_file_size() {
+// In the child, before exec: sets what SIGXFSZ does and limits the size of any
+// file the program writes, far below result.bin's.
+void limit_file_size(void (*action)(int)) {
     const rlimit limit = {4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
+    if (signal(SIGXFSZ, action) == SIG_ERR || setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        _exit(127);
+    }
 }
 
 TEST(Faults, FileSizeLimitIsReported) {
@@ -300,10 +304,7 @@ TEST(Faults, FileSizeLimitIsReported) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         write_file(dir.path / "result.bin", "old");
-        const Outcome run = run_in(dir.path, {.setup = [action = c.action] {
-                                       signal(SIGXFSZ, action);
-                                       limit_file_size();
-                                   }});
+        const Outcome run = run_in(dir.path, {.setup = [action = c.action] { limit_file_size(action); }});
         expect_clean_outcome(run, dir.path, EFBIG, c.action == SIG_DFL ? SIGXFSZ : 0);
     }
 }

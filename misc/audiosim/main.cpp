@@ -59,9 +59,10 @@ void store_little_endian(int16_t (&samples)[sample_count]) {
 }
 
 // Prints one line, "audiosim: <name>: [<what>: ]<reason>", to standard error.
+// Should that fail too, the exit status still tells of the failure.
 void report(const char* name, int err, const char* what = nullptr) {
-    std::fprintf(stderr, "audiosim: %s: %s%s%s\n", name, what != nullptr ? what : "",
-                 what != nullptr ? ": " : "", std::strerror(err));
+    static_cast<void>(std::fprintf(stderr, "audiosim: %s: %s%s%s\n", name, what != nullptr ? what : "",
+                                   what != nullptr ? ": " : "", std::strerror(err)));
 }
 
 // Creates a new, empty temporary file beside result.bin and stores its name and
@@ -71,8 +72,11 @@ void report(const char* name, int err, const char* what = nullptr) {
 int create_temp_file(char (&temp_name)[temp_name_size], int& fd) {
     int err = EEXIST;
     for (int attempt = 0; attempt < temp_name_attempts && err == EEXIST; ++attempt) {
-        std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%llx", result_name, process_id(), clock_ticks());
-        err = create_new_file(temp_name, fd);
+        const int length = std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%llx", result_name,
+                                         process_id(), clock_ticks());
+        err = length > 0 && static_cast<std::size_t>(length) < sizeof temp_name
+                  ? create_new_file(temp_name, fd)
+                  : ENAMETOOLONG;
     }
     return err;
 }
