@@ -1,9 +1,11 @@
 """The tools around audiosim, run as a user runs them: the plot tool, the
 README's listening commands (against ALSA's null device) and the install.
 
-Environment: AUDIOSIM_PATH (the built program), CMAKE_COMMAND and BUILD_DIR
-(for the install). Run one group by naming its class.
+Environment: AUDIOSIM_PATH (the built program), CMAKE_COMMAND, CPACK_COMMAND
+and BUILD_DIR (for the install and the package). Run one group by naming its
+class.
 """
+import gzip
 import os
 import re
 import shutil
@@ -111,16 +113,47 @@ class Listening(Folder):
             self.assertEqual(frames, file.read())
 
 
+def expect_exact_tone(test, program):
+    """Runs program in a fresh folder; it must leave exactly the tone."""
+    folder = tempfile.mkdtemp(prefix="audiosim-run-")
+    test.addCleanup(shutil.rmtree, folder)
+    subprocess.run([program], cwd=folder, check=True)
+    with open(os.path.join(folder, "result.bin"), "rb") as file:
+        data = file.read()
+    test.assertEqual((len(data), zlib.crc32(data)), (88200, 0x613D7271))
+
+
 class Install(unittest.TestCase):
-    def test_install_puts_the_program_in_bin(self):
+    def test_install_puts_program_and_manual_in_place(self):
         prefix = tempfile.mkdtemp(prefix="audiosim-install-")
         self.addCleanup(shutil.rmtree, prefix)
         subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["BUILD_DIR"], "--prefix", prefix],
                        check=True, capture_output=True)
-        installed = os.path.join(prefix, "bin", "audiosim")
-        self.assertTrue(os.access(installed, os.X_OK))
-        subprocess.run([installed], cwd=prefix, check=True)
-        self.assertEqual(os.path.getsize(os.path.join(prefix, "result.bin")), 88200)
+        expect_exact_tone(self, os.path.join(prefix, "bin", "audiosim"))
+        with gzip.open(os.path.join(prefix, "share", "man", "man1", "audiosim.1.gz"), "rb") as man, \
+                open(os.path.join(ROOT, "docs", "audiosim.1"), "rb") as source:
+            self.assertEqual(man.read(), source.read())
+        self.assertTrue(os.path.isfile(os.path.join(prefix, "share", "doc", "audiosim", "copyright")))
+
+
+class Package(unittest.TestCase):
+    def test_deb_holds_the_program_and_its_papers(self):
+        build = os.environ["BUILD_DIR"]
+        run = subprocess.run([os.environ["CPACK_COMMAND"], "-G", "DEB"], cwd=build, capture_output=True, text=True)
+        self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+        (deb,) = re.findall(r"package: (\S+audiosim_[^/\s]+\.deb) generated", run.stdout)
+        fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Section", "Depends"], check=True,
+                                capture_output=True, text=True).stdout
+        self.assertRegex(fields, r"Package: audiosim\nSection: sound\nDepends: .*libc6")
+        root = tempfile.mkdtemp(prefix="audiosim-deb-")
+        self.addCleanup(shutil.rmtree, root)
+        subprocess.run(["dpkg-deb", "--extract", deb, root], check=True)
+        for path in ("usr/share/man/man1/audiosim.1.gz", "usr/share/doc/audiosim/copyright",
+                     "usr/share/doc/audiosim/changelog.gz"):
+            self.assertTrue(os.path.isfile(os.path.join(root, path)), path)
+        program = os.path.join(root, "usr", "bin", "audiosim")
+        self.assertNotIn(b".symtab", open(program, "rb").read(), "the packaged program is not stripped")
+        expect_exact_tone(self, program)
 
 
 if __name__ == "__main__":
