@@ -309,10 +309,11 @@ TEST(Faults, FileSizeLimitIsReported) {
     }
 }
 
-#ifdef AUDIOSIM_STRACE
-// strace, for the system-call faults it injects.
-const std::string strace = AUDIOSIM_STRACE;
+// strace, for the system-call faults it injects; empty where the build found none.
+#ifndef AUDIOSIM_STRACE
+#define AUDIOSIM_STRACE ""
 #endif
+const std::string strace = AUDIOSIM_STRACE;
 
 // strace's command words that run the program with the given faults injected,
 // each as "call:action:when=N", and its trace written to log.
@@ -370,9 +371,9 @@ std::string writer_fault(const std::string& call, const std::string& action, int
 // reported, or recovered from where it can be; interrupts take effect only
 // once the temporary file is gone.
 TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
-#ifndef AUDIOSIM_STRACE
-    GTEST_SKIP() << "needs strace";
-#endif
+    if (strace.empty()) {
+        GTEST_SKIP() << "needs strace";
+    }
     const struct {
         const char* call;
         const char* action;
@@ -419,9 +420,9 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
 // When the temporary file cannot be removed after a failure, a second line
 // names it, so that the user can.
 TEST(Faults, TemporaryFileThatCannotBeRemovedIsNamed) {
-#ifndef AUDIOSIM_STRACE
-    GTEST_SKIP() << "needs strace";
-#endif
+    if (strace.empty()) {
+        GTEST_SKIP() << "needs strace";
+    }
     TempDir dir;
     write_file(dir.path / "result.bin", "old");
     const Outcome run = run_in(dir.path, {.wrapper = injecting({writer_fault("rename", "error=EXDEV"),
@@ -443,15 +444,13 @@ TEST(Faults, TemporaryFileThatCannotBeRemovedIsNamed) {
 // the program gets the same small id every time), hundreds of those must not
 // stop a later run.
 TEST(Faults, StaleTemporaryFilesDoNotStopARun) {
-#ifndef AUDIOSIM_STRACE
-    GTEST_SKIP() << "needs strace";
-#endif
+    if (strace.empty()) {
+        GTEST_SKIP() << "needs strace";
+    }
     constexpr std::size_t killed_runs = 150;
-    const std::vector<std::string> namespaced = {"unshare", "--pid", "--fork"};
-    const auto in_namespace = [&](const std::vector<std::string>& faults) {
-        std::vector<std::string> words = namespaced;
-        const std::vector<std::string> traced = injecting(faults);
-        words.insert(words.end(), traced.begin(), traced.end());
+    const auto in_namespace = [](const std::vector<std::string>& faults) {
+        std::vector<std::string> words = {"unshare", "--pid", "--fork"};
+        std::ranges::copy(injecting(faults), std::back_inserter(words));
         return words;
     };
     TempDir dir;
