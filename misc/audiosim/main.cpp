@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform.h"
@@ -35,8 +36,6 @@ constexpr int32_t ratio_unit = 16;
 constexpr int phase_fraction_bits = 10;
 
 const char result_name[] = "result.bin";
-// Exit status when the sample file cannot be written.
-constexpr int failure_status = 1;
 // Temporary names tried before giving up when every one is taken.
 constexpr int temp_name_attempts = 100;
 // Room for ".result.bin.<pid>-<stamp>": a long and 16 hex digits.
@@ -174,5 +173,5 @@ int main() {
         idx = idx + 1;
     }
 
-    return write_sample_file(result) ? 0 : failure_status;
+    return write_sample_file(result) ? EXIT_SUCCESS : EXIT_FAILURE;
 }
