@@ -156,7 +156,9 @@ int main() {
     const int32_t op2_ratio = modulator_ratio;
     int32_t op1_phase = 0;
     int32_t op2_phase = 0;
-    int16_t result[sample_count];
+    // Static, not on the stack: 88,200 bytes would overflow a small stack (a
+    // 64 KiB WebAssembly or microcontroller stack, a thread's, ulimit -s).
+    static int16_t result[sample_count];
     int idx = 0;
 
     for (int i = 0; i < sample_count; ++i) {
