@@ -4,7 +4,8 @@
 // pure integer work (two table lookups per sample), one fixed 88,200-byte
 // buffer that is written as it lies, and one file write; nothing is allocated.
 // Silent on success; on a failure it prints one line to standard error and
-// exits with status 1, leaving any earlier result.bin whole.
+// exits with status 1, leaving any earlier result.bin whole (but for one that
+// is written through: a link, a pipe, a device, a file in a locked folder).
 #include <bit>
 #include <cerrno>
 #include <cstddef>
@@ -64,6 +65,14 @@ void report(const char* name, int err, const char* what = nullptr) {
                                    what != nullptr ? ": " : "", std::strerror(err)));
 }
 
+// Reports err, if any, as the failure of result.bin's step what; returns err.
+int reported(int err, const char* what = nullptr) {
+    if (err != 0) {
+        report(result_name, err, what);
+    }
+    return err;
+}
+
 // Creates a new, empty temporary file beside result.bin and stores its name and
 // descriptor. The name holds the process id and the time, so neither a run at
 // the same moment nor files left by killed runs with the same id (as in a
@@ -71,8 +80,13 @@ void report(const char* name, int err, const char* what = nullptr) {
 int create_temp_file(char (&temp_name)[temp_name_size], int& fd) {
     int err = EEXIST;
     for (int attempt = 0; attempt < temp_name_attempts && err == EEXIST; ++attempt) {
-        const int length = std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%llx", result_name,
-                                         process_id(), clock_ticks());
+        unsigned long long ticks = 0;
+        err = clock_ticks(ticks);
+        if (err != 0) {
+            return err;
+        }
+        const int length =
+            std::snprintf(temp_name, sizeof temp_name, ".%s.%ld-%llx", result_name, process_id(), ticks);
         err = length > 0 && static_cast<std::size_t>(length) < sizeof temp_name
                   ? create_new_file(temp_name, fd)
                   : ENAMETOOLONG;
@@ -100,26 +114,49 @@ int write_all(int fd, const uint8_t* bytes, std::size_t size) {
     return 0;
 }
 
-// Writes the complete file under a temporary name, syncs and closes it, then
-// renames it onto result.bin, so result.bin is only ever the old file or the
-// new complete one. On a failure the temporary file is removed, or named on
-// standard error when it cannot be. Returns 0 or the errno of the failed step.
-int replace_result_file(const uint8_t* bytes) {
-    char temp_name[temp_name_size];
-    int fd = -1;
-    const int create_err = create_temp_file(temp_name, fd);
-    if (create_err != 0) {
-        report(result_name, create_err);
-        return create_err;
+// Unless err tells of an earlier failure, writes the whole file to fd and
+// syncs it; closes fd either way. Returns the first error.
+int finish_file(int fd, const uint8_t* bytes, int err) {
+    if (err == 0) {
+        err = write_all(fd, bytes, file_size);
     }
-    int err = write_all(fd, bytes, file_size);
     if (err == 0) {
         err = sync_file(fd);
     }
     const int close_err = close_file(fd);
-    if (err == 0) {
-        err = close_err;
+    return err != 0 ? err : close_err;
+}
+
+// Writes the file where result.bin leads, as a plain "wb" open would: through
+// a link, into a pipe or a device. Not atomic: a failed or interrupted write
+// leaves a regular target short.
+int write_through(const uint8_t* bytes, const seen_file& seen) {
+    int fd = -1;
+    const int err = open_seen(result_name, seen, fd);
+    return reported(err != 0 ? err : finish_file(fd, bytes, 0));
+}
+
+// Writes the complete file under a temporary name, syncs and closes it, then
+// renames it onto result.bin and syncs the folder, so result.bin is only ever
+// the old file or the new complete one, and stays the new one after a power
+// cut. The new file keeps an earlier result.bin's permissions (and owner and
+// group, where the process may set them). On a failure the temporary file is
+// removed, or named on standard error when it cannot be. A folder that takes
+// no new file still lets a result.bin the runner may write be written in
+// place. Returns 0 or the errno of the failed step.
+int replace_result_file(const uint8_t* bytes, const seen_file& seen) {
+    const bool earlier_file = seen.kind == file_kind::regular;
+    char temp_name[temp_name_size];
+    int fd = -1;
+    const int create_err = create_temp_file(temp_name, fd);
+    if (create_err != 0) {
+        if ((create_err == EACCES || create_err == EPERM) && earlier_file &&
+            open_seen(result_name, seen, fd) == 0) {
+            return reported(finish_file(fd, bytes, 0));
+        }
+        return reported(create_err, "cannot create a temporary file beside it");
     }
+    int err = finish_file(fd, bytes, earlier_file ? keep_attributes(fd, seen) : 0);
     if (err == 0) {
         err = replace_file(temp_name, result_name);
     }
@@ -129,21 +166,38 @@ int replace_result_file(const uint8_t* bytes) {
         if (remove_err != 0) {
             report(temp_name, remove_err, "cannot remove");
         }
+        return err;
     }
-    return err;
+    return reported(sync_folder(), "replaced, but its folder could not be flushed to disk");
+}
+
+// Replaces result.bin with interrupts that would end the process held back
+// while the temporary file exists, so an interrupted run never leaves it
+// behind; a held one (such as SIGXFSZ from a file-size limit) takes effect
+// once the temporary file is gone.
+int replace_with_interrupts_held(const uint8_t* bytes, const seen_file& seen) {
+    const int hold_err = hold_interrupts();
+    if (hold_err != 0) {
+        return reported(hold_err, "cannot hold back interrupts");
+    }
+    const int err = replace_result_file(bytes, seen);
+    const int release_err = release_interrupts();
+    return err != 0 ? err : reported(release_err, "cannot release held interrupts");
 }
 
 // Saves the samples as result.bin, written as they lie in memory once in file
-// order. Interrupts that would end the process are held back while the
-// temporary file exists, so an interrupted run never leaves it behind; a held
-// one (such as SIGXFSZ from a file-size limit) takes effect once the temporary
-// file is gone. Returns false after reporting a failure.
+// order: a link, a pipe or a device named result.bin is written through, as a
+// plain "wb" open would; anything else is replaced whole. Returns false after
+// reporting a failure.
 bool write_sample_file(int16_t (&samples)[sample_count]) {
     store_little_endian(samples);
-    hold_interrupts();
-    const int err = replace_result_file(reinterpret_cast<const uint8_t*>(samples));
-    release_interrupts();
-    return err == 0;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(samples);
+    seen_file seen;
+    if (reported(look_at(result_name, seen)) != 0) {
+        return false;
+    }
+    const bool through = seen.kind == file_kind::link || seen.kind == file_kind::special;
+    return (through ? write_through(bytes, seen) : replace_with_interrupts_held(bytes, seen)) == 0;
 }
 
 }  // namespace
