@@ -209,7 +209,9 @@ TEST(Output, EarlierResultIsReplacedWhole) {
 // or a device, in place where the folder takes no new file; result.bin keeps
 // its kind, permissions and owner. A link that another user planted in a
 // shared sticky folder is not followed. Each row prepares the folder and wraps
-// the run in shell commands; the tone must arrive in "heard", if named.
+// the run in shell commands; the tone must arrive in "heard", if named. The
+// run as nobody may still read and search anything, so as to reach the
+// program wherever the build is.
 TEST(Output, WritesWhereAPlainOpenWrites) {
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root: files of other owners, runs as nobody";
@@ -231,7 +233,9 @@ TEST(Output, WritesWhereAPlainOpenWrites) {
         {"0600 file", "echo old >result.bin && chmod 600 result.bin && chown 1:1 result.bin",
          "umask 022; \"$@\"", "result.bin", 0},
         {"locked folder", "echo old >result.bin && chmod 666 result.bin && chmod 555 .",
-         "setpriv --reuid=65534 --regid=65534 --clear-groups \"$@\"", "result.bin", 0},
+         "setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+dac_read_search "
+         "--ambient-caps=+dac_read_search \"$@\"",
+         "result.bin", 0},
         {"owner's link, sticky folder", "echo old >t && ln -s t result.bin && chmod 1777 .", "", "t", 0},
         {"planted link", "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 1777 .", "",
          nullptr, EACCES},
