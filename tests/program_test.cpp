@@ -387,7 +387,7 @@ std::vector<std::string> injecting(const std::vector<std::string>& faults,
 // For each system call, which of its calls in the process is the writer's, as
 // strace's "when=" counts them: read from a traced run, since the loader opens
 // and closes files before main. The writer's calls start at its look at
-// result.bin; unlink is called only after a failure.
+// result.bin.
 const std::map<std::string, int>& writer_calls() {
     static const std::map<std::string, int> calls = [] {
         TempDir dir;
@@ -411,7 +411,9 @@ const std::map<std::string, int>& writer_calls() {
                 writer.emplace(match[1], count);
             }
         }
-        writer["unlink"] = seen["unlink"] + 1;
+        for (const char* call : {"unlink", "ftruncate"}) {  // only after a failure, or in place
+            writer[call] = seen[call] + 1;
+        }
         return writer;
     }();
     return calls;
@@ -439,14 +441,16 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
         int err;     // reported
         int signal;  // ending the run
         int calls = 1;
-        int nth = 1;            // of the writer's calls of that name
-        bool replaced = false;  // result.bin is the new file despite the failure
+        int nth = 1;                 // of the writer's calls of that name
+        bool replaced = false;       // result.bin is the new file despite the failure
+        const char* then = nullptr;  // another call failing the same way
     } cases[] = {
         {"openat", "error=ENOSPC", ENOSPC, 0},
         {"openat", "error=EDQUOT", EDQUOT, 0},
         {"openat", "error=EACCES", 0, 0},
         {"openat", "error=EPERM", 0, 0},
         {"openat", "error=EACCES", EACCES, 0, 2},  // and in place too
+        {"openat", "error=EPERM", EPERM, 0, 1, 1, false, "ftruncate"},
         {"openat", "error=EMFILE", EMFILE, 0},
         {"openat", "error=EROFS", EROFS, 0},
         // Every one of the 100 temporary names the program tries is taken.
@@ -480,11 +484,14 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
         {"write", "signal=SIGHUP", 0, SIGHUP},
     };
     for (const auto& c : cases) {
-        const std::string fault = writer_fault(c.call, c.action, c.calls, c.nth);
-        SCOPED_TRACE(fault);
+        std::vector<std::string> faults = {writer_fault(c.call, c.action, c.calls, c.nth)};
+        if (c.then != nullptr) {
+            faults.push_back(writer_fault(c.then, c.action));
+        }
+        SCOPED_TRACE(faults.back());
         TempDir dir;
         write_file(dir.path / "result.bin", "old");
-        const Outcome run = run_in(dir.path, {.wrapper = injecting({fault})});
+        const Outcome run = run_in(dir.path, {.wrapper = injecting(faults)});
         expect_clean_outcome(run, dir.path, c.err, c.signal, c.replaced);
     }
 }
