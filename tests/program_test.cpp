@@ -267,6 +267,8 @@ TEST(Output, WritesWhereAPlainOpenWrites) {
             EXPECT_EQ(read_file(dir.path / "t"), "old\n");
         }
     }
+    EXPECT_TRUE(fs::is_character_file("/dev/null") &&
+                fs::is_character_file("/dev/full"));  // written, not replaced
 }
 
 // A folder named result.bin is not replaced: the run fails, and leaves the

@@ -1,7 +1,8 @@
 // The few calls the sample-file writer needs from the operating system, one
 // small implementation per platform (platform_posix.cpp, platform_windows.cpp,
-// platform_stdc.cpp); the build compiles exactly one. Each is a thin wrapper
-// over one or two system calls.
+// platform_stdc.cpp; the last two take the calls for links and attributes from
+// platform_no_links.cpp); the build compiles exactly one. Each is a thin
+// wrapper over one or two system calls.
 #ifndef AUDIOSIM_PLATFORM_H
 #define AUDIOSIM_PLATFORM_H
 

@@ -51,14 +51,6 @@ int copy_then_remove(const char* from, const char* to) {
 
 }  // namespace
 
-// Without a way to look at a name, every result.bin is replaced as if new.
-int look_at(const char* /*name*/, seen_file& seen) {
-    seen = {};
-    return 0;
-}
-
-int open_seen(const char* /*name*/, const seen_file& /*seen*/, int& /*fd*/) { return ENOSYS; }
-
 int create_new_file(const char* name, int& fd) {
     if (open_file != nullptr) {
         return EMFILE;
@@ -69,8 +61,6 @@ int create_new_file(const char* name, int& fd) {
     fd = the_descriptor;
     return open_file != nullptr ? 0 : last_error();
 }
-
-int keep_attributes(int /*fd*/, const seen_file& /*seen*/) { return 0; }
 
 int write_some(int /*fd*/, const void* data, std::size_t size, std::size_t& written) {
     errno = 0;
@@ -101,8 +91,6 @@ int replace_file(const char* from, const char* to) {
     const int err = last_error();
     return err == ENOSYS ? copy_then_remove(from, to) : err;
 }
-
-int sync_folder() { return 0; }
 
 int remove_file(const char* name) {
     errno = 0;

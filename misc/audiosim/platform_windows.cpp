@@ -62,22 +62,11 @@ int errno_from_windows(DWORD error) {
 
 }  // namespace
 
-// Today's flow on Windows: result.bin is replaced whatever it is, and the new
-// file has the attributes of any new file.
-int look_at(const char* /*name*/, seen_file& seen) {
-    seen = {};
-    return 0;
-}
-
-int open_seen(const char* /*name*/, const seen_file& /*seen*/, int& /*fd*/) { return ENOSYS; }
-
 int create_new_file(const char* name, int& fd) {
     // _O_BINARY: in text mode every 0x0A byte would go out as 0x0D 0x0A.
     fd = _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
     return fd < 0 ? errno : 0;
 }
-
-int keep_attributes(int /*fd*/, const seen_file& /*seen*/) { return 0; }
 
 int write_some(int fd, const void* data, std::size_t size, std::size_t& written) {
     const int n = _write(fd, data, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
@@ -114,8 +103,6 @@ int replace_file(const char* from, const char* to) {
 }
 
 // MOVEFILE_WRITE_THROUGH has already flushed the rename.
-int sync_folder() { return 0; }
-
 int remove_file(const char* name) { return _unlink(name) != 0 ? errno : 0; }
 
 long process_id() { return static_cast<long>(_getpid()); }
