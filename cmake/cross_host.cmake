@@ -10,21 +10,39 @@
 # ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
 # that runs first as a test of its own, in the same environment.
 file(GLOB program_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/misc/audiosim/*)
+
+# The C++ compiler and the compile and link flags that a toolchain file names,
+# read in a scope of their own.
+function(audiosim_toolchain_compiler toolchain compiler_var flags_var)
+  include(${toolchain})
+  separate_arguments(flags UNIX_COMMAND "${CMAKE_CXX_FLAGS_INIT} ${CMAKE_EXE_LINKER_FLAGS_INIT}")
+  if(CMAKE_CXX_COMPILER_TARGET)
+    list(APPEND flags --target=${CMAKE_CXX_COMPILER_TARGET})
+  endif()
+  if(CMAKE_SYSROOT)
+    list(APPEND flags --sysroot=${CMAKE_SYSROOT})
+  endif()
+  set(${compiler_var} ${CMAKE_CXX_COMPILER} PARENT_SCOPE)
+  set(${flags_var} ${flags} PARENT_SCOPE)
+endfunction()
+
 function(audiosim_cross_host name)
   if(NOT TARGET program_test)
     return()
   endif()
-  cmake_parse_arguments(PARSE_ARGV 1 host "" "TOOLCHAIN;COMPILER;RUNNER;FALLBACK_RUNNER;EXECUTABLE;EXCLUDE"
-                        "PROBE_FLAGS;RUNNER_ARGS;ENVIRONMENT;SETUP")
-  # The probe: a program that uses the maths library, built as the host's
-  # programs are (PROBE_FLAGS), so a missing library leaves the test out
+  cmake_parse_arguments(PARSE_ARGV 1 host "" "TOOLCHAIN;RUNNER;FALLBACK_RUNNER;EXECUTABLE;EXCLUDE"
+                        "RUNNER_ARGS;ENVIRONMENT;SETUP")
+  set(toolchain ${PROJECT_SOURCE_DIR}/cmake/${host_TOOLCHAIN}.cmake)
+  # The probe: a program that uses the maths library, built as the toolchain
+  # file builds the host's programs, so a missing library leaves the test out
   # instead of failing the build.
-  find_program(${name}_compiler ${host_COMPILER})
+  audiosim_toolchain_compiler(${toolchain} compiler probe_flags)
+  find_program(${name}_compiler ${compiler})
   set(probe ${CMAKE_BINARY_DIR}/host-${name}-probe)
   file(WRITE ${probe}.cpp "#include <cmath>\nint main(int argc, char**) { return std::sin(argc - 1) < 0.5 ? 0 : 1; }\n")
   set(probe_built 1)
   if(${name}_compiler)
-    execute_process(COMMAND ${${name}_compiler} ${host_PROBE_FLAGS} -o ${probe} ${probe}.cpp
+    execute_process(COMMAND ${${name}_compiler} ${probe_flags} -o ${probe} ${probe}.cpp
                     RESULT_VARIABLE probe_built OUTPUT_QUIET ERROR_QUIET)
   endif()
   if(host_FALLBACK_RUNNER AND probe_built EQUAL 0)
@@ -43,12 +61,11 @@ function(audiosim_cross_host name)
     set(runner ${${name}_runner})
   endif()
   if(NOT probe_built EQUAL 0 OR (host_RUNNER AND NOT runner))
-    audiosim_optional_test_missing("${name}_output needs ${host_COMPILER} with its C++ and maths "
+    audiosim_optional_test_missing("${name}_output needs ${compiler} with its C++ and maths "
                                    "libraries, and ${host_RUNNER}")
     return()
   endif()
   set(dir ${CMAKE_BINARY_DIR}/host-${name})
-  set(toolchain ${PROJECT_SOURCE_DIR}/cmake/${host_TOOLCHAIN}.cmake)
   set(program ${dir}/${host_EXECUTABLE})
   add_custom_command(OUTPUT ${program}
     COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -DCMAKE_TOOLCHAIN_FILE=${toolchain}
