@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -23,6 +24,7 @@
 #include <tuple>
 #include <vector>
 
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -34,6 +36,15 @@ namespace {
 
 constexpr std::size_t expected_size = 88200;
 constexpr uLong expected_crc = 0x613D7271;
+// Bounds on every run, so that a writer fault fails its test at once: the
+// largest file it may write (wine's registry, rewritten by a server that a
+// run may start, takes 2 MiB), and how long it may take, in 10 ms steps.
+constexpr rlim_t run_file_limit = rlim_t{8} << 20;
+constexpr int run_time_steps = 6000;
+// What the program reports, in place of a reason, when result.bin changed
+// between its look and its opening.
+constexpr int changed = -1;
+const uid_t nobody_id = 65534;
 
 struct Outcome {
     int status = -1;  // as from waitpid
@@ -68,15 +79,16 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-// How to start the program: words before it (a tracer), its arguments, and
-// what the child does just before exec.
+// How to start the program: words before it (a tracer), its arguments, what
+// the child does just before exec, and whether it runs as nobody.
 struct Launch {
     std::vector<std::string> wrapper = {};
     std::vector<std::string> args = {};
     std::function<void()> setup = [] {};
+    bool as_nobody = false;
 };
 
-std::vector<std::string> program_command(const Launch& launch) {
+std::vector<std::string> program_command(const Launch& launch, const std::string& program) {
     std::vector<std::string> command = launch.wrapper;
     if (const char* emulator = std::getenv("AUDIOSIM_EMULATOR")) {
         std::istringstream words(emulator);
@@ -84,15 +96,26 @@ std::vector<std::string> program_command(const Launch& launch) {
             command.push_back(word);
         }
     }
-    const char* program = std::getenv("AUDIOSIM_PROGRAM");
-    command.emplace_back(program != nullptr ? program : AUDIOSIM_PATH);
+    command.push_back(program);
     command.insert(command.end(), launch.args.begin(), launch.args.end());
     return command;
 }
 
-// Starts the program in dir, with its standard output and error going to out and err.
+// Starts the program in dir, with its standard output and error going to out
+// and err, files in a folder of the run's own, in a process group of its own,
+// with its files bounded. As nobody it runs a copy in that folder, which
+// anyone may reach (the build may be where nobody can), and a coverage build
+// leaves that run's counts there.
 pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err, const Launch& launch = {}) {
-    std::vector<std::string> command = program_command(launch);
+    const fs::path own = out.parent_path();
+    const char* built = std::getenv("AUDIOSIM_PROGRAM");
+    std::string program = built != nullptr ? built : AUDIOSIM_PATH;
+    if (launch.as_nobody) {
+        fs::permissions(own, fs::perms::all);
+        fs::copy_file(program, own / "audiosim");
+        program = own / "audiosim";
+    }
+    std::vector<std::string> command = program_command(launch, program);
     std::vector<char*> argv;
     argv.reserve(command.size() + 1);
     for (auto& word : command) {
@@ -102,22 +125,40 @@ pid_t start(const fs::path& dir, const fs::path& out, const fs::path& err, const
     EXPECT_EQ(std::fflush(nullptr), 0);  // so the child does not repeat the test's pending output
     const pid_t pid = fork();
     if (pid == 0) {
-        if (freopen(out.c_str(), "w", stdout) == nullptr || freopen(err.c_str(), "w", stderr) == nullptr ||
+        const rlimit size = {run_file_limit, run_file_limit};
+        if (setpgid(0, 0) != 0 || setrlimit(RLIMIT_FSIZE, &size) != 0 ||
+            freopen(out.c_str(), "w", stdout) == nullptr || freopen(err.c_str(), "w", stderr) == nullptr ||
             chdir(dir.c_str()) != 0) {
             _exit(127);
         }
         launch.setup();
+        if (launch.as_nobody && (setenv("GCOV_PREFIX", own.c_str(), 1) != 0 || setgroups(0, nullptr) != 0 ||
+                                 setgid(nobody_id) != 0 || setuid(nobody_id) != 0)) {
+            _exit(127);
+        }
         execvp(argv[0], argv.data());
         _exit(127);
     }
     return pid;
 }
 
+// Waits for a run; one that takes a minute is killed, with all it started.
+int wait_bounded(pid_t pid) {
+    int status = -1;
+    for (int step = 0; waitpid(pid, &status, WNOHANG) == 0; ++step) {
+        if (step == run_time_steps) {
+            kill(-pid, SIGKILL);
+        }
+        usleep(10000);
+    }
+    return status;
+}
+
 Outcome run_in(const fs::path& dir, const Launch& launch = {}) {
     TempDir capture;
     Outcome run;
     const pid_t pid = start(dir, capture.path / "out", capture.path / "err", launch);
-    waitpid(pid, &run.status, 0);
+    run.status = wait_bounded(pid);
     run.out = read_file(capture.path / "out");
     run.err = read_file(capture.path / "err");
     return run;
@@ -206,42 +247,65 @@ TEST(Output, EarlierResultIsReplacedWhole) {
 }
 
 // Where a plain "wb" open writes, the run writes: through a link, into a pipe
-// or a device, in place where the folder takes no new file; result.bin keeps
-// its kind, permissions and owner. A link that another user planted in a
-// shared sticky folder is not followed. Each row prepares the folder and wraps
-// the run in shell commands; the tone must arrive in "heard", if named. The
-// run as nobody may still read and search anything, so as to reach the
-// program wherever the build is.
+// or a device, in place where the folder takes no new file or result.bin is a
+// mount point; result.bin keeps its kind, permissions (but set-id bits) and
+// owner, and no temporary file stays. A link that another user planted in a
+// shared sticky folder is not followed; a folder is refused before anything is
+// written. Each row prepares the folder and wraps the run in shell commands;
+// the tone must arrive in "heard", if named. Rows with other owners, runs as
+// nobody or mounts need root; the others run as anyone.
 TEST(Output, WritesWhereAPlainOpenWrites) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root: files of other owners, runs as nobody";
-    }
+    enum class runner { anyone, root, nobody };
     const struct {
         const char* name;
         const char* prepare;
         const char* wrapper;
         const char* heard;
         int err;
+        runner who = runner::anyone;
     } cases[] = {
-        {"link elsewhere", "mkdir o && echo old >o/t && ln -s o/t result.bin", "", "o/t", 0},
+        {"link to a longer file", "mkdir o && head -c 100000 /dev/zero >o/t && ln -s o/t result.bin", "",
+         "o/t", 0},
         {"dangling link", "ln -s missing result.bin", "", "missing", 0},
         {"link to /dev/null", "ln -s /dev/null result.bin", "", nullptr, 0},
         {"link to /dev/full", "ln -s /dev/full result.bin", "", nullptr, ENOSPC},
-        {"FIFO with a reader", "mkfifo result.bin", "cat result.bin >h & \"$@\"; s=$?; wait; exit $s", "h",
-         0},
+        {"FIFO with a reader", "mkfifo result.bin",
+         "timeout 10 cat result.bin >h & \"$@\"; s=$?; wait; exit $s", "h", 0},
         {"link to /dev/stdout", "ln -s /dev/stdout result.bin", "\"$@\" | cat >h", "h", 0},
+        {"set-id file", "echo old >result.bin && chmod 6755 result.bin", "", "result.bin", 0},
+        {"own link, sticky folder", "echo old >t && ln -s t result.bin && chmod 1777 .", "", "t", 0},
+        {"folder", "mkdir result.bin", "ulimit -f 1; \"$@\"", nullptr, EISDIR},  // no temporary file written
         {"0600 file", "echo old >result.bin && chmod 600 result.bin && chown 1:1 result.bin",
-         "umask 022; \"$@\"", "result.bin", 0},
-        {"locked folder", "echo old >result.bin && chmod 666 result.bin && chmod 555 .",
-         "setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=+dac_read_search "
-         "--ambient-caps=+dac_read_search \"$@\"",
-         "result.bin", 0},
-        {"owner's link, sticky folder", "echo old >t && ln -s t result.bin && chmod 1777 .", "", "t", 0},
+         "umask 022; \"$@\"", "result.bin", 0, runner::root},
+        {"folder owner's link, sticky folder",
+         "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chown 1 . && chmod 1777 .", "", "t",
+         0, runner::root},
+        {"another's link, sticky folder",
+         "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 1755 .", "", "t", 0,
+         runner::root},
+        {"another's link, folder writable by all",
+         "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 777 .", "", "t", 0,
+         runner::root},
         {"planted link", "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 1777 .", "",
-         nullptr, EACCES},
+         nullptr, EACCES, runner::root},
+        {"bind-mounted longer file", "head -c 100000 /dev/zero >o && touch result.bin",
+         "unshare -m sh -c 'mount --bind o result.bin && \"$@\"' sh \"$@\"", "o", 0, runner::root},
+        {"mount point, read-only folder", "mkdir m && touch result.bin",
+         "exec 3>h; unshare -m sh -c 'mount --bind . . && cd \"$PWD\" && mount -o remount,ro,bind . && "
+         "mount -t tmpfs none m && echo old >m/t && mount --bind m/t result.bin && \"$@\"; s=$?; "
+         "cat m/t >&3; exit $s' sh \"$@\"",
+         "h", 0, runner::root},
+        {"longer file, locked folder",
+         "head -c 100000 /dev/zero >result.bin && chmod 666 result.bin && chmod 555 .", "", "result.bin", 0,
+         runner::nobody},
+        {"drop box", "chmod 733 .", "", "result.bin", 0, runner::nobody},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.who != runner::anyone && geteuid() != 0) {
+            std::cout << "[ LEFT OUT ] " << c.name << ": needs root\n";
+            continue;
+        }
         TempDir dir;
         fs::permissions(dir.path, fs::perms(0755));
         // NOLINTNEXTLINE(cert-env33-c): the row's own fixed commands
@@ -251,16 +315,23 @@ TEST(Output, WritesWhereAPlainOpenWrites) {
             return std::tuple(lstat((dir.path / "result.bin").c_str(), &st), st.st_mode, st.st_uid,
                               st.st_gid);
         };
-        const auto before = kind_and_owner();
+        auto expected = kind_and_owner();
+        std::get<1>(expected) &= ~static_cast<mode_t>(S_ISUID | S_ISGID);
         const Outcome run =
-            run_in(dir.path, {.wrapper = {"sh", "-c", *c.wrapper != '\0' ? c.wrapper : "\"$@\"", "sh"}});
+            run_in(dir.path, {.wrapper = {"sh", "-c", *c.wrapper != '\0' ? c.wrapper : "\"$@\"", "sh"},
+                              .as_nobody = c.who == runner::nobody});
         if (c.err != 0) {
             expect_reported_failure(run);
             EXPECT_TRUE(run.err.ends_with(std::strerror(c.err) + std::string("\n"))) << run.err;
         } else {
             EXPECT_TRUE(exited_ok(run) && run.err.empty()) << run.err;
         }
-        EXPECT_EQ(kind_and_owner(), before);
+        if (std::get<0>(expected) == 0) {
+            EXPECT_EQ(kind_and_owner(), expected);
+        }
+        EXPECT_FALSE(std::ranges::any_of(folder_names(dir.path), [](const std::string& name) {
+            return name.starts_with(".result.bin.");
+        }));
         if (c.heard != nullptr) {
             expect_good_result(dir.path / c.heard);
         } else if (fs::exists(dir.path / "t")) {
@@ -307,8 +378,7 @@ TEST(Output, ConcurrentRunsLeaveOneGoodFile) {
         pids.push_back(start(dir.path, capture.path / ("out" + tag), capture.path / ("err" + tag)));
     }
     for (int k = 0; k < runs; ++k) {
-        int status = -1;
-        waitpid(pids[static_cast<std::size_t>(k)], &status, 0);
+        const int status = wait_bounded(pids[static_cast<std::size_t>(k)]);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "run " << k << ": " << status;
         EXPECT_EQ(read_file(capture.path / ("err" + std::to_string(k))), "");
     }
@@ -317,7 +387,8 @@ TEST(Output, ConcurrentRunsLeaveOneGoodFile) {
 }
 
 // Checks how a run that met a fault ended. err: the errno it must report in one
-// line, after the step that failed where one is named (0: none); signal: the
+// line, after the step that failed where one is named (0: none; changed: the
+// file changed while it was being opened, the line's own words); signal: the
 // signal that must end it (0: it exits, with status 1 after a report, else 0).
 // Whatever happened, nothing is printed on standard output, nothing is left
 // beside result.bin, and result.bin is the earlier file ("old") or the
@@ -329,7 +400,8 @@ void expect_clean_outcome(const Outcome& run, const fs::path& dir, int err, int 
     } else {
         EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == (err != 0 ? 1 : 0)) << run.status;
     }
-    const std::regex message("audiosim: result.bin: ([^:\n]+: )?" + std::string(std::strerror(err)) + "\n");
+    const std::string reason = err == changed ? "changed while it was being opened" : std::strerror(err);
+    const std::regex message("audiosim: result.bin: ([^:\n]+: )?" + reason + "\n");
     EXPECT_TRUE(err != 0 ? std::regex_match(run.err, message) : run.err.empty()) << run.err;
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(folder_names(dir), std::set<std::string>{"result.bin"});
@@ -414,7 +486,9 @@ const std::map<std::string, int>& writer_calls() {
                 writer.emplace(match[1], count);
             }
         }
-        writer["ftruncate"] = seen["ftruncate"] + 1;  // only in place
+        for (const char* call : {"ftruncate", "fcntl", "syncfs"}) {  // only in place, or in a drop box
+            writer[call] = seen[call] + 1;
+        }
         return writer;
     }();
     return calls;
@@ -457,14 +531,15 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
         int calls = 1;
         int nth = 1;                 // of the writer's calls of that name
         bool replaced = false;       // result.bin is the new file despite the failure
-        const char* then = nullptr;  // another call failing the same way
+        const char* then = nullptr;  // another call failing: "call:action"
     } cases[] = {
         {"openat", "error=ENOSPC", ENOSPC, 0},
         {"openat", "error=EDQUOT", EDQUOT, 0},
         {"openat", "error=EACCES", 0, 0},
         {"openat", "error=EPERM", 0, 0},
         {"openat", "error=EACCES", EACCES, 0, 2},  // and in place too
-        {"openat", "error=EPERM", EPERM, 0, 1, 1, false, "ftruncate"},
+        {"openat", "error=EPERM", EPERM, 0, 1, 1, false, "ftruncate:error=EPERM"},
+        {"openat", "error=EACCES", EIO, 0, 1, 1, false, "fcntl:error=EIO"},
         {"openat", "error=EMFILE", EMFILE, 0},
         {"openat", "error=EROFS", EROFS, 0},
         // Every one of the 100 temporary names the program tries is taken.
@@ -490,17 +565,23 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
         {"rename", "error=EROFS", EROFS, 0},
         {"rename", "error=EPERM", EPERM, 0},
         {"rename", "error=ENOSPC", ENOSPC, 0},
-        {"openat", "error=EACCES", EACCES, 0, 1, 2, true},  // the folder, to flush it
+        {"rename", "error=EBUSY", 0, 0},  // a mount point: written in place
+        // The folder, to flush it: one that may not be read flushes its file system.
+        {"openat", "error=EACCES", 0, 0, 1, 2},
+        {"openat", "error=EACCES", EACCES, 0, 2, 2, true},
+        {"openat", "error=EACCES", EIO, 0, 1, 2, true, "syncfs:error=EIO"},
         {"fsync", "error=EIO", EIO, 0, 1, 2, true},
         {"fsync", "error=EINVAL", 0, 0, 1, 2},
         {"write", "signal=SIGTERM", 0, SIGTERM},
         {"write", "signal=SIGINT", 0, SIGINT},
         {"write", "signal=SIGHUP", 0, SIGHUP},
+        {"write", "signal=SIGUSR1", 0, SIGUSR1},
     };
     for (const auto& c : cases) {
         std::vector<std::string> faults = {writer_fault(c.call, c.action, c.calls, c.nth)};
         if (c.then != nullptr) {
-            faults.push_back(writer_fault(c.then, c.action));
+            const std::string then = c.then;
+            faults.push_back(writer_fault(then.substr(0, then.find(':')), then.substr(then.find(':') + 1)));
         }
         SCOPED_TRACE(faults.back());
         TempDir dir;
@@ -510,26 +591,55 @@ TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
     }
 }
 
-// When the temporary file cannot be removed after a failure, a second line
-// names it, so that the user can.
-TEST(Faults, TemporaryFileThatCannotBeRemovedIsNamed) {
-    if (!can_trace()) {
-        GTEST_SKIP() << "needs strace, and leave to trace here";
+// With tests/preload_faults.c preloaded into the program, and the fault it
+// names in AUDIOSIM_FAULT.
+Launch preloading(const char* fault) {
+    return {.setup = [fault] {
+        setenv("LD_PRELOAD", AUDIOSIM_PRELOAD_FAULTS, 1);
+        setenv("AUDIOSIM_FAULT", fault, 1);
+        // A sanitizer build would refuse a library loaded before its own.
+        setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+    }};
+}
+
+// A temporary file that stays after a failure is named on a second line, so
+// that the user can deal with it: one that cannot be removed, or the complete
+// file kept when the rename was refused (a host without one) and writing
+// result.bin in place failed.
+TEST(Faults, TemporaryFileLeftIsNamed) {
+    const struct {
+        const char* name;
+        std::function<Launch()> launch;
+        const char* lines;  // group 1: the file named
+        bool traced = false;
+    } cases[] = {
+        {"cannot remove",
+         [] {
+             return Launch{.wrapper = injecting({writer_fault("rename", "error=EXDEV"),
+                                                 writer_fault("unlink", "error=EPERM")})};
+         },
+         "audiosim: result.bin: [^\n]*Invalid cross-device link\n"
+         "audiosim: (\\.result\\.bin\\.[0-9a-f-]+): cannot remove: Operation not permitted\n",
+         true},
+        {"copy fails", [] { return preloading("copy"); },
+         "audiosim: result.bin: No space left on device\n"
+         "audiosim: result.bin: the complete file is kept as (\\.result\\.bin\\.[0-9a-f-]+)\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.traced && !can_trace()) {
+            std::cout << "[ LEFT OUT ] " << c.name << ": needs strace, and leave to trace here\n";
+            continue;
+        }
+        TempDir dir;
+        write_file(dir.path / "result.bin", "old");
+        const Outcome run = run_in(dir.path, c.launch());
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(run.err, match, std::regex(c.lines))) << run.err;
+        EXPECT_EQ(folder_names(dir.path), (std::set<std::string>{"result.bin", match[1]}));
+        expect_good_result(dir.path / match[1].str());
     }
-    TempDir dir;
-    write_file(dir.path / "result.bin", "old");
-    const Outcome run = run_in(dir.path, {.wrapper = injecting({writer_fault("rename", "error=EXDEV"),
-                                                                writer_fault("unlink", "error=EPERM")})});
-    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 1) << run.status;
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(run.err, match,
-                                 std::regex("audiosim: result.bin: Invalid cross-device link\n"
-                                            "audiosim: (\\.result\\.bin\\.[0-9a-f-]+): cannot remove: "
-                                            "Operation not permitted\n")))
-        << run.err;
-    EXPECT_EQ(folder_names(dir.path), (std::set<std::string>{"result.bin", match[1]}));
-    EXPECT_EQ(read_file(dir.path / "result.bin"), "old");
-    expect_good_result(dir.path / match[1].str());
 }
 
 // Runs killed while their temporary file exists leave it behind. Where every
@@ -567,21 +677,30 @@ TEST(Faults, StaleTemporaryFilesDoNotStopARun) {
 
 // With tests/preload_faults.c preloaded: writes cut short at 4096 bytes still
 // give the exact file; a failing clock is reported; a file swapped in between
-// the look at result.bin and its in-place opening is not written.
+// the look at result.bin and its in-place opening (a file, or a FIFO that no
+// one reads) is not written, and the run does not wait.
 TEST(Faults, PreloadedFaults) {
-    for (const auto& [fault, err] : {std::pair{"", 0}, {"clock", EINVAL}, {"swap", EACCES}}) {
-        SCOPED_TRACE(fault);
+    const struct {
+        const char* fault;
+        bool swap_fifo;
+        int err;
+    } cases[] = {{"", false, 0}, {"clock", false, EINVAL}, {"swap", false, changed}, {"swap", true, changed}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.swap_fifo ? "swap a FIFO" : c.fault);
         TempDir dir;
         write_file(dir.path / "result.bin", "old");
-        write_file(dir.path / "swap", "old");
-        const Outcome run = run_in(dir.path, {.setup = [fault = fault] {
-                                       setenv("LD_PRELOAD", AUDIOSIM_PRELOAD_FAULTS, 1);
-                                       setenv("AUDIOSIM_FAULT", fault, 1);
-                                       // A sanitizer build would refuse a library loaded before its own.
-                                       setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
-                                   }});
+        if (c.swap_fifo) {
+            ASSERT_EQ(mkfifo((dir.path / "swap").c_str(), 0644), 0);
+        } else {
+            write_file(dir.path / "swap", "old");
+        }
+        const Outcome run = run_in(dir.path, preloading(c.fault));
         fs::remove(dir.path / "swap");
-        expect_clean_outcome(run, dir.path, err, 0);
+        if (fs::is_fifo(dir.path / "result.bin")) {  // swapped in, and no one will write it
+            fs::remove(dir.path / "result.bin");
+            write_file(dir.path / "result.bin", "old");
+        }
+        expect_clean_outcome(run, dir.path, c.err, 0);
     }
 }
 

@@ -11,10 +11,9 @@ int look_at(const char* /*name*/, seen_file& seen) {
     return 0;
 }
 
-int open_seen(const char* /*name*/, const seen_file& /*seen*/, int& /*fd*/) { return ENOSYS; }
+int open_through(const char* /*name*/, open_file*& /*file*/) { return ENOSYS; }
 
-int keep_attributes(int /*fd*/, const seen_file& /*seen*/) { return 0; }
+int keep_attributes(open_file* /*file*/, const seen_file& /*seen*/) { return 0; }
 
-// Windows' rename already went through to the disk (MOVEFILE_WRITE_THROUGH);
-// the C library has no way to flush a folder.
-int sync_folder() { return 0; }
+// Neither the C library nor Windows has a way to flush a folder's entries.
+int sync_folder(const char* /*name*/) { return 0; }

@@ -1,95 +1,69 @@
 // The writer's calls on a host that has only the C library (bare metal with
 // newlib, WebAssembly with WASI): standard C file calls and nothing else. No
 // flush to disk and no interrupts to hold, since the C library names neither.
-// One open file at a time, the only one the writer ever has: a few bytes.
+// The one open file is a C stream: a few bytes.
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 
 #include "platform.h"
 
+struct open_file {
+    std::FILE* stream = nullptr;
+};
+
 namespace {
 
-// The writer's one open file; the descriptor it hands out is always 0.
-std::FILE* open_file = nullptr;
-constexpr int the_descriptor = 0;
-
-// Bytes copied at a time when a rename must be done by copying.
-constexpr std::size_t copy_chunk = 512;
+open_file the_file;
 
 // Error of a failed C library call: errno, or EIO where the library set none.
 int last_error() { return errno != 0 ? errno : EIO; }
 
-// Writes the content of from into to ("wb": created or truncated), then
-// removes from. A copy is not one step: a run stopped in it leaves to short.
-int copy_then_remove(const char* from, const char* to) {
-    std::FILE* in = std::fopen(from, "rb");
-    if (in == nullptr) {
-        return last_error();
-    }
-    std::FILE* out = std::fopen(to, "wb");
-    if (out == nullptr) {
-        const int err = last_error();
-        static_cast<void>(std::fclose(in));
-        return err;
-    }
-    unsigned char chunk[copy_chunk];
-    int err = 0;
-    for (std::size_t got = 0; err == 0 && (got = std::fread(chunk, 1, sizeof chunk, in)) > 0;) {
-        err = std::fwrite(chunk, 1, got, out) == got ? 0 : last_error();
-    }
-    if (err == 0 && std::ferror(in) != 0) {
-        err = EIO;
-    }
-    const bool closed = std::fclose(out) == 0;
-    if (err == 0 && !closed) {
-        err = last_error();
-    }
-    static_cast<void>(std::fclose(in));
-    return err != 0 ? err : remove_file(from);
+// Opens name with the C library's mode as the one open file.
+int open_stream(const char* name, const char* mode, open_file*& file) {
+    errno = 0;
+    the_file.stream = std::fopen(name, mode);
+    file = &the_file;
+    return the_file.stream != nullptr ? 0 : last_error();
 }
 
 }  // namespace
 
-int create_new_file(const char* name, int& fd) {
-    if (open_file != nullptr) {
-        return EMFILE;
-    }
-    errno = 0;
-    // "x": fails if the name exists, as C11 and C++17 define it.
-    open_file = std::fopen(name, "wbx");
-    fd = the_descriptor;
-    return open_file != nullptr ? 0 : last_error();
+// This host cannot look at files, so there is nothing seen to check: a plain
+// "wb" open. The writer comes here when rename is missing (newlib on bare
+// metal answers ENOSYS): the complete temporary file stays until this is done.
+int open_in_place(const char* name, const seen_file& /*seen*/, open_file*& file) {
+    return open_stream(name, "wb", file);
 }
 
-int write_some(int /*fd*/, const void* data, std::size_t size, std::size_t& written) {
+int create_new_file(const char* name, open_file*& file) {
+    // "x": fails if the name exists, as C11 and C++17 define it. Newlib's
+    // semihosting only looks for the name first and then creates the file
+    // with truncation, which is not exclusive; but one core runs one program.
+    return open_stream(name, "wbx", file);
+}
+
+int write_some(open_file* file, const void* data, std::size_t size, std::size_t& written) {
     errno = 0;
-    written = std::fwrite(data, 1, size, open_file);
+    written = std::fwrite(data, 1, size, file->stream);
     return written == size ? 0 : last_error();
 }
 
-int sync_file(int /*fd*/) {
+int sync_file(open_file* file) {
     errno = 0;
-    return std::fflush(open_file) == 0 ? 0 : last_error();
+    return std::fflush(file->stream) == 0 ? 0 : last_error();
 }
 
-int close_file(int /*fd*/) {
+int close_file(open_file* file) {
     errno = 0;
-    const bool closed = std::fclose(open_file) == 0;
-    open_file = nullptr;
+    const bool closed = std::fclose(file->stream) == 0;
+    file->stream = nullptr;
     return closed ? 0 : last_error();
 }
 
-// A host without rename (newlib on bare metal answers ENOSYS) still ends with
-// a whole result.bin: the complete temporary file is copied over it. Nothing
-// else runs there to see the copy half done.
 int replace_file(const char* from, const char* to) {
     errno = 0;
-    if (std::rename(from, to) == 0) {
-        return 0;
-    }
-    const int err = last_error();
-    return err == ENOSYS ? copy_then_remove(from, to) : err;
+    return std::rename(from, to) == 0 ? 0 : last_error();
 }
 
 int remove_file(const char* name) {

@@ -12,7 +12,14 @@
 
 #include "platform.h"
 
+// The one open file: a C runtime descriptor.
+struct open_file {
+    int fd = -1;
+};
+
 namespace {
+
+open_file the_file;
 
 // How often, and how many milliseconds apart, a replace is tried while another
 // process holds result.bin open (another run replacing it at the same moment,
@@ -45,9 +52,10 @@ int errno_from_windows(DWORD error) {
         case ERROR_PATH_NOT_FOUND:
             return ENOENT;
         case ERROR_ACCESS_DENIED:
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION:
             return EACCES;
+        case ERROR_SHARING_VIOLATION:  // open in another program
+        case ERROR_LOCK_VIOLATION:
+            return EBUSY;
         case ERROR_NOT_SAME_DEVICE:
             return EXDEV;
         case ERROR_WRITE_PROTECT:
@@ -62,14 +70,23 @@ int errno_from_windows(DWORD error) {
 
 }  // namespace
 
-int create_new_file(const char* name, int& fd) {
+// Windows has no bind mounts, and a file in use elsewhere would refuse "wb" too.
+int open_in_place(const char* /*name*/, const seen_file& /*seen*/, open_file*& /*file*/) { return ENOSYS; }
+
+int create_new_file(const char* name, open_file*& file) {
     // _O_BINARY: in text mode every 0x0A byte would go out as 0x0D 0x0A.
-    fd = _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    return fd < 0 ? errno : 0;
+    const int fd =
+        _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+        return errno;
+    }
+    the_file.fd = fd;
+    file = &the_file;
+    return 0;
 }
 
-int write_some(int fd, const void* data, std::size_t size, std::size_t& written) {
-    const int n = _write(fd, data, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
+int write_some(open_file* file, const void* data, std::size_t size, std::size_t& written) {
+    const int n = _write(file->fd, data, static_cast<unsigned>(size < INT_MAX ? size : INT_MAX));
     if (n < 0) {
         return errno;
     }
@@ -77,17 +94,21 @@ int write_some(int fd, const void* data, std::size_t size, std::size_t& written)
     return 0;
 }
 
-int sync_file(int fd) { return _commit(fd) != 0 ? errno : 0; }
+// The file's data reaches the disk before the move, so the file that the
+// move puts in place is complete.
+int sync_file(open_file* file) { return _commit(file->fd) != 0 ? errno : 0; }
 
-int close_file(int fd) { return _close(fd) != 0 ? errno : 0; }
+int close_file(open_file* file) { return _close(file->fd) != 0 ? errno : 0; }
 
 // Plain rename() will not replace an existing file on Windows. A file that is
 // open elsewhere cannot be replaced until it is closed, so that is waited for;
-// a folder in the way is not.
+// a folder in the way is not. MOVEFILE_WRITE_THROUGH waits for the disk only
+// where the move is done as a copy and a delete (onto another volume); within
+// a volume the new entry is as durable as the file system's journal makes it.
 int replace_file(const char* from, const char* to) {
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 0; attempt < replace_attempts; ++attempt) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
             return 0;
         }
         error = GetLastError();
@@ -102,7 +123,6 @@ int replace_file(const char* from, const char* to) {
     return errno_from_windows(error);
 }
 
-// MOVEFILE_WRITE_THROUGH has already flushed the rename.
 int remove_file(const char* name) { return _unlink(name) != 0 ? errno : 0; }
 
 long process_id() { return static_cast<long>(_getpid()); }
