@@ -75,7 +75,8 @@ function(audiosim_cross_host name)
   set(program ${dir}/${host_EXECUTABLE})
   add_custom_command(OUTPUT ${program}
     COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -DCMAKE_BUILD_TYPE=Release
-            -DBUILD_TESTING=OFF -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR} ${host_CMAKE_ARGS}
+            -DBUILD_TESTING=OFF -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR}
+            -DCMAKE_EXPORT_COMPILE_COMMANDS=${CMAKE_EXPORT_COMPILE_COMMANDS} ${host_CMAKE_ARGS}
     COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${dir} --target audiosim
     COMMAND ${CMAKE_COMMAND} -E touch ${program}
     DEPENDS ${program_files} ${toolchain} ${PROJECT_SOURCE_DIR}/CMakeLists.txt
