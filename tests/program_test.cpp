@@ -527,7 +527,7 @@ std::string writer_fault(const std::string& name, const std::string& action, int
 // for want of permission has result.bin written in place.
 TEST(Faults, InjectedSystemCallFaultsEndCleanly) {
     if (!can_trace()) {
-        GTEST_SKIP() << "needs strace, and leave to trace here";
+        GTEST_SKIP() << "needs strace, and the right to trace processes here";
     }
     const struct {
         const char* call;
@@ -634,7 +634,7 @@ TEST(Faults, TemporaryFileLeftIsNamed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.traced && !can_trace()) {
-            std::cout << "[ LEFT OUT ] " << c.name << ": needs strace, and leave to trace here\n";
+            std::cout << "[ LEFT OUT ] " << c.name << ": needs strace, and the right to trace processes here\n";
             continue;
         }
         TempDir dir;
@@ -654,7 +654,7 @@ TEST(Faults, TemporaryFileLeftIsNamed) {
 // stop a later run.
 TEST(Faults, StaleTemporaryFilesDoNotStopARun) {
     if (!can_trace()) {
-        GTEST_SKIP() << "needs strace, and leave to trace here";
+        GTEST_SKIP() << "needs strace, and the right to trace processes here";
     }
     if (geteuid() != 0) {
         GTEST_SKIP() << "needs root for a pid namespace (unshare --pid)";

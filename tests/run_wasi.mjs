@@ -14,5 +14,6 @@ const wasi = new WASI({
     returnOnExit: true,
 });
 const module = await WebAssembly.compile(await readFile(program));
-const instance = await WebAssembly.instantiate(module, wasi.getImportObject());
+// wasiImport, not getImportObject(), which Debian 12's Node 18 lacks.
+const instance = await WebAssembly.instantiate(module, { wasi_snapshot_preview1: wasi.wasiImport });
 exit(wasi.start(instance));
