@@ -634,7 +634,8 @@ TEST(Faults, TemporaryFileLeftIsNamed) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.traced && !can_trace()) {
-            std::cout << "[ LEFT OUT ] " << c.name << ": needs strace, and the right to trace processes here\n";
+            std::cout << "[ LEFT OUT ] " << c.name
+                      << ": needs strace, and the right to trace processes here\n";
             continue;
         }
         TempDir dir;
