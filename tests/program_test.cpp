@@ -290,11 +290,11 @@ TEST(Output, WritesWhereAPlainOpenWrites) {
         {"planted link", "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 1777 .", "",
          nullptr, EACCES, runner::root},
         {"bind-mounted longer file", "head -c 100000 /dev/zero >o && touch result.bin",
-         "unshare -m sh -c 'mount --bind o result.bin && \"$@\"' sh \"$@\"", "o", 0, runner::root},
+         R"(unshare -m sh -c 'mount --bind o result.bin && "$@"' sh "$@")", "o", 0, runner::root},
         {"mount point, read-only folder", "mkdir m && touch result.bin",
-         "exec 3>h; unshare -m sh -c 'mount --bind . . && cd \"$PWD\" && mount -o remount,ro,bind . && "
-         "mount -t tmpfs none m && echo old >m/t && mount --bind m/t result.bin && \"$@\"; s=$?; "
-         "cat m/t >&3; exit $s' sh \"$@\"",
+         R"(exec 3>h; unshare -m sh -c 'mount --bind . . && cd "$PWD" && mount -o remount,ro,bind . && )"
+         R"(mount -t tmpfs none m && echo old >m/t && mount --bind m/t result.bin && "$@"; s=$?; )"
+         R"(cat m/t >&3; exit $s' sh "$@")",
          "h", 0, runner::root},
         {"longer file, locked folder",
          "head -c 100000 /dev/zero >result.bin && chmod 666 result.bin && chmod 555 .", "", "result.bin", 0,
