@@ -287,12 +287,16 @@ TEST(Output, WritesWhereAPlainOpenWrites) {
          runner::root},
         {"planted link", "echo old >t && ln -s t result.bin && chown -h 1 result.bin && chmod 1777 .", "",
          nullptr, EACCES, runner::root},
+        // In a mount namespace of the row's own, whose mounts are made private
+        // from the one holding the folder (/ may be no mount point: a chroot).
         {"bind-mounted longer file", "head -c 100000 /dev/zero >o && touch result.bin",
-         R"(unshare -m sh -c 'mount --bind o result.bin && "$@"' sh "$@")", "o", 0, runner::root},
+         R"sh(unshare -m --propagation unchanged sh -c 'mount --make-rprivate "$(findmnt -no TARGET -T .)" && )sh"
+         R"sh(mount --bind o result.bin && "$@"' sh "$@")sh",
+         "o", 0, runner::root},
         {"mount point, read-only folder", "mkdir m && touch result.bin",
-         R"(exec 3>h; unshare -m sh -c 'mount --bind . . && cd "$PWD" && mount -o remount,ro,bind . && )"
-         R"(mount -t tmpfs none m && echo old >m/t && mount --bind m/t result.bin && "$@"; s=$?; )"
-         R"(cat m/t >&3; exit $s' sh "$@")",
+         R"sh(exec 3>h; unshare -m --propagation unchanged sh -c 'mount --make-rprivate "$(findmnt -no TARGET -T .)" && )sh"
+         R"sh(mount --bind . . && cd "$PWD" && mount -o remount,ro,bind . && mount -t tmpfs none m && )sh"
+         R"sh(echo old >m/t && mount --bind m/t result.bin && "$@"; s=$?; cat m/t >&3; exit $s' sh "$@")sh",
          "h", 0, runner::root},
         {"longer file, locked folder",
          "head -c 100000 /dev/zero >result.bin && chmod 666 result.bin && chmod 555 .", "", "result.bin", 0,
