@@ -1,7 +1,7 @@
 // The writer's calls on a host that has only the C library (bare metal with
-// newlib or picolibc, WebAssembly with WASI): standard C file calls and nothing else. No
-// flush to disk and no interrupts to hold, since the C library names neither.
-// The one open file is a C stream: a few bytes.
+// newlib or picolibc, WebAssembly with WASI): standard C file calls and
+// nothing else. No flush to disk and no interrupts to hold, since the C
+// library names neither. The one open file is a C stream: a few bytes.
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
