@@ -1,7 +1,7 @@
 // audiosim: renders one second of a two-operator FM tone in integer fixed point
-// and saves it as result.bin (sample_file.cpp). Costs: 256 sin() calls at
+// and writes it to result.bin (sample_file.cpp). Costs: 256 sin() calls at
 // start-up, then pure integer work (two table lookups per sample) into one
-// fixed 88,200-byte buffer; nothing is allocated. Silent on success; on a
+// fixed 88,200-byte buffer, with nothing allocated. Silent on success; on a
 // failure the writer prints one line to standard error and the run exits with
 // status 1.
 #include <cstdint>
@@ -10,26 +10,20 @@
 #include "sample_file.h"
 #include "waveform.h"
 
-namespace {
-
-// Base phase increment per sample, in accumulator units (2^20 units a cycle):
-// 10240 units make the carrier about 430.7 Hz at 44,100 samples per second.
-constexpr int32_t base_freq = 10240;
-// Operator frequency multiples, in sixteenths of the base (16 = 1x).
-constexpr int32_t carrier_ratio = 16;
-constexpr int32_t modulator_ratio = 32;
-constexpr int32_t ratio_unit = 16;
-// Accumulator bits below the 10-bit lookup phase (the fraction).
-constexpr int phase_fraction_bits = 10;
-
-}  // namespace
-
 int main() {
     generate_sin_table();
 
-    const int32_t freq = base_freq;
-    const int32_t op1_ratio = carrier_ratio;
-    const int32_t op2_ratio = modulator_ratio;
+    // Base phase increment per sample, in accumulator units (2^20 a cycle):
+    // the carrier at about 430.7 Hz when played at 44,100 samples a second.
+    const int32_t freq = 10240;
+    // Each operator's frequency as a multiple of freq, in sixteenths: the
+    // carrier (operator 1) at 1x, the modulator (operator 2) at 2x.
+    const int32_t op1_ratio = 16;
+    const int32_t op2_ratio = 32;
+    const int32_t ratio_unit = 16;
+    // Accumulator bits below the 10-bit lookup phase: the fraction.
+    const int phase_fraction_bits = 10;
+
     int32_t op1_phase = 0;
     int32_t op2_phase = 0;
     // Static, not on the stack: 88,200 bytes would overflow a small stack (a
@@ -47,7 +41,7 @@ int main() {
         const int32_t op1_freq = (op1_ratio * freq) / ratio_unit;
         op1_phase = op1_phase + (op2_val + op1_freq);
         const int32_t op1_val = lookup_sin(static_cast<uint32_t>(op1_phase >> phase_fraction_bits));
-        result[idx] = static_cast<int16_t>(op1_val);
+        result[idx] = in_file_order(static_cast<int16_t>(op1_val));
         idx = idx + 1;
     }
 

@@ -1,11 +1,11 @@
 # The helper that builds the program for another host and runs the output
-# tests on it there; tests/CMakeLists.txt names the hosts.
+# rows on it there; tests/CMakeLists.txt names the hosts.
 
 # Builds the program for another host in a build folder of its own, through the
 # toolchain file cmake/<TOOLCHAIN>.cmake (none: this machine's compiler), with
-# CMAKE_ARGS, and runs the output tests on it under RUNNER with RUNNER_ARGS (an
-# emulator; none where this machine runs the host's programs); FILTER follows
-# "Output.*" in the tests' GoogleTest filter, to add or leave out tests. With
+# CMAKE_ARGS, and runs the output rows that FILTER (a GoogleTest filter) names
+# under RUNNER with RUNNER_ARGS (an emulator; none where this machine runs the
+# host's programs). With
 # FALLBACK_RUNNER, a probe program decides: the host's programs run natively
 # where this kernel runs them, else under FALLBACK_RUNNER.
 # ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
