@@ -28,9 +28,10 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "audiosim renders one second of a two-opera
 430.7 Hz carrier driven by an 861.3 Hz modulator) in integer fixed point and
 writes it to result.bin in the current directory: 44,100 signed 16-bit
 little-endian mono samples, no header. The bytes are the same on every host,
-compiler and build, so the file serves as a reference tone. A regular file
-is replaced atomically; a link, a pipe or a device is written through, as a
-plain open would; failures are reported on standard error.")
+compiler and build, so the file serves as a reference tone. The file is
+written as a plain fopen \"wb\" writes it (through a link, into a pipe or a
+device, over an earlier file keeping that file), flushed to disk, and every
+failure is reported on standard error.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

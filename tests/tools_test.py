@@ -90,8 +90,7 @@ class Listening(Folder):
     def readme_commands(self):
         with open(os.path.join(ROOT, "README.md")) as file:
             readme = file.read()
-        section = readme.split("## Listening", 1)[1].split("\n## ", 1)[0]
-        block = re.search(r"```sh\n(.*?)```", section, re.S).group(1)
+        block = re.search(r"<!-- check: listening -->\n```sh\n(.*?)```", readme, re.S).group(1)
         return [line for line in block.splitlines() if line and not line.startswith("#")]
 
     def test_readme_commands_play_and_convert(self):
