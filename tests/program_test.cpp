@@ -1,7 +1,6 @@
-// The built program run as a user runs it, one row of the table per setup: a
-// fresh folder, earlier files, links, pipes, devices, mounts, another user,
-// failing system calls and short writes. AUDIOSIM_PROGRAM names another build
-// to run and AUDIOSIM_EMULATOR a command to run it under (qemu, valgrind, wine).
+// The built program run as a user runs it, a row per setup: earlier files, links, pipes, devices, mounts,
+// another user, failing calls, short writes. AUDIOSIM_PROGRAM names another build to run and
+// AUDIOSIM_EMULATOR a command to run it under (qemu, valgrind, wine).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -44,7 +43,9 @@ struct Need {
     const char* reason;
 };
 const Need nothing = {"true", ""};
-const Need other_user = {"true", "needs setpriv and the right to become user 65534"};
+const Need other_user = {
+    R"(for w; do case $w in /*) test -r "$w" || exit; esac; done)",
+    "needs setpriv, the right to become user 65534, and the runner's files readable by it"};
 const Need acl = {"touch f && setfacl -m u:65534:--- f", "needs setfacl (acl) and a file system with ACLs"};
 const Need tracer = {"strace -f -o /dev/null true", "needs strace and the right to trace processes here"};
 const Need mounts = {

@@ -20,6 +20,17 @@ import zlib
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PLOT_TOOL = os.path.join(ROOT, "tools", "plot_tone.py")
+COMPARE_TOOL = os.path.join(ROOT, "tools", "compare_tone.py")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import compare_tone  # noqa: E402  (its model renders the mistakes)
+
+
+def write_wav(path, frames, width=2):
+    with wave.open(path, "wb") as wav:
+        wav.setnchannels(1)
+        wav.setsampwidth(width)
+        wav.setframerate(44100)
+        wav.writeframes(frames)
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
@@ -49,14 +60,25 @@ class Folder(unittest.TestCase):
         return subprocess.run(command, cwd=self.dir, capture_output=True, text=True, **kwargs)
 
 
+    def tone(self):
+        with open(os.path.join(self.dir, "result.bin"), "rb") as file:
+            return file.read()
+
+
 class PlotTone(Folder):
     def test_real_file_gives_a_png(self):
-        for args, png in (([], "result.png"), (["result.bin", "-o", "tone.png"], "tone.png")):
+        write_wav(os.path.join(self.dir, "tone.wav"), self.tone())
+        for args, picture in (([], "result.png"), (["result.bin", "-o", "tone.png"], "tone.png"),
+                              (["tone.wav", "-o", "x.svg"], "x.svg")):
             with self.subTest(args=args):
                 run = self.run_here([sys.executable, PLOT_TOOL, *args])
                 self.assertEqual((run.returncode, run.stdout, run.stderr), (0, "", ""))
-                with open(os.path.join(self.dir, png), "rb") as file:
-                    chunks = png_chunks(file.read())
+                with open(os.path.join(self.dir, picture), "rb") as file:
+                    data = file.read()
+                if picture.endswith(".svg"):
+                    self.assertIn(b"<svg", data)
+                    continue
+                chunks = png_chunks(data)
                 self.assertEqual(chunks[0][0], b"IHDR")
                 self.assertEqual(chunks[-1][0], b"IEND")
                 width, height = struct.unpack(">II", chunks[0][1][:8])
@@ -67,7 +89,9 @@ class PlotTone(Folder):
         with open(os.path.join(self.dir, "odd.bin"), "wb") as file:
             file.write(b"\x01\x02\x03")
         open(os.path.join(self.dir, "empty.bin"), "wb").close()
+        write_wav(os.path.join(self.dir, "8bit.wav"), bytes(100), width=1)
         cases = (
+            (["8bit.wav"], "plot_tone: 8bit.wav: a WAV of 8-bit samples in 1 channel(s): only 16-bit mono is read\n"),
             (["odd.bin"], "plot_tone: odd.bin: 3 bytes is not a whole number of 16-bit samples\n"),
             (["missing.bin"], "plot_tone: missing.bin: No such file or directory\n"),
             (["empty.bin"], "plot_tone: empty.bin: holds no samples\n"),
@@ -84,6 +108,35 @@ class PlotTone(Folder):
         run = self.run_here([sys.executable, PLOT_TOOL, "--help"])
         self.assertEqual(run.returncode, 0)
         self.assertIn("usage: plot_tone", run.stdout)
+
+
+class CompareTone(Folder):
+    def test_diagnoses(self):
+        tone = self.tone()
+        swapped = bytearray(tone)
+        swapped[0::2], swapped[1::2] = tone[1::2], tone[0::2]
+        changed = bytearray(tone)
+        changed[20001] ^= 0x40  # sample 10,000
+        cases = [("tone.bin", tone, 0, "identical"), ("tone.wav", tone, 0, "identical"),
+                 ("shifted.bin", bytes(2) + tone, 1, r"shifted 1 sample \(0.023 ms\) later"),
+                 ("swapped.bin", swapped, 1, "byte order is swapped"),
+                 ("short.bin", tone[:-200], 1, r"100 samples \(2.268 ms\) short"),
+                 ("changed.bin", changed, 1, r"sample 10,000 \(226.757 ms\): -?\d+, the tone has -?\d+; 1 of"),
+                 ("odd.bin", tone[:-1], 2, "88199 bytes is not a whole number"),
+                 ("8bit.wav", bytes(100), 2, "8-bit samples")]
+        for mistake, words in compare_tone.MISTAKES.items():
+            cases.append((f"{mistake}.bin", struct.pack("<44100h", *compare_tone.render([mistake])), 1,
+                          re.escape("this is the tone made with " + words)))
+        for name, data, status, pattern in cases:
+            with self.subTest(name=name):
+                if name.endswith(".wav"):
+                    write_wav(os.path.join(self.dir, name), data, width=2 if name == "tone.wav" else 1)
+                else:
+                    with open(os.path.join(self.dir, name), "wb") as file:
+                        file.write(data)
+                run = self.run_here([sys.executable, COMPARE_TOOL, name])
+                self.assertEqual(run.returncode, status, run.stdout + run.stderr)
+                self.assertRegex(run.stdout + run.stderr, pattern)
 
 
 class Listening(Folder):
@@ -109,8 +162,9 @@ class Listening(Folder):
             self.assertEqual((wav.getnchannels(), wav.getsampwidth(), wav.getframerate(), wav.getnframes()),
                              (1, 2, 44100, 44100))
             frames = wav.readframes(44100)
-        with open(os.path.join(self.dir, "result.bin"), "rb") as file:
-            self.assertEqual(frames, file.read())
+        self.assertEqual(frames, self.tone())
+        run = self.run_here([sys.executable, COMPARE_TOOL, "result.wav"])
+        self.assertEqual((run.returncode, run.stdout), (0, "result.wav: identical to the tone (44,100 samples)\n"))
 
 
 def expect_exact_tone(test, program):

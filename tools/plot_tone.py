@@ -3,16 +3,17 @@
 its magnitude spectrum from 0 to 5 kHz, with the carrier and modulator marked.
 
 The file holds signed 16-bit little-endian mono samples at 44,100 per second,
-with no header. Reads the whole file once and writes one PNG; needs Debian's
-python3-numpy and python3-matplotlib.
+with no header, or is a 16-bit mono WAV. Reads the whole file once and writes
+one picture, in the format its name's ending asks for (PNG, SVG, PDF, ...);
+needs Debian's python3-numpy and python3-matplotlib.
 """
 import argparse
 import os
 import sys
 
+from tone_file import SAMPLE_RATE, ToneError, read_sample_bytes
+
 PROG = "plot_tone"
-SAMPLE_RATE = 44100  # samples per second
-BYTES_PER_SAMPLE = 2  # signed 16-bit, low byte first
 FULL_SCALE = 32767  # largest sample: a full-scale sine is 0 dB
 WAVEFORM_MS = 10  # length of the waveform panel
 SPECTRUM_MAX_HZ = 5000  # top of the spectrum panel
@@ -23,23 +24,10 @@ MODULATOR_HZ = 2 * CARRIER_HZ  # the 2:1 modulator, about 861.3 Hz
 SPECTRUM_FLOOR_DB = -140  # keeps log10 finite where a bin is exactly zero
 
 
-class ToneError(Exception):
-    """A failure worth one line on standard error."""
-
-
 def read_samples(path):
     import numpy as np
 
-    try:
-        with open(path, "rb") as file:
-            data = file.read()
-    except OSError as error:
-        raise ToneError(f"{path}: {error.strerror}") from None
-    if len(data) % BYTES_PER_SAMPLE != 0:
-        raise ToneError(f"{path}: {len(data)} bytes is not a whole number of 16-bit samples")
-    if not data:
-        raise ToneError(f"{path}: holds no samples")
-    return np.frombuffer(data, dtype="<i2").astype(np.float64)
+    return np.frombuffer(read_sample_bytes(path), dtype="<i2").astype(np.float64)
 
 
 def spectrum_db(samples):
@@ -80,9 +68,11 @@ def plot(samples, output, title):
     spectrum_axes.legend(loc="upper right")
     spectrum_axes.grid(alpha=0.3)
     try:
-        figure.savefig(output, format="png", dpi=100)
+        figure.savefig(output, dpi=100)
     except OSError as error:
         raise ToneError(f"{output}: {error.strerror}") from None
+    except ValueError as error:  # an ending that names no format matplotlib writes
+        raise ToneError(f"{output}: {error}") from None
     finally:
         plt.close(figure)
 
@@ -91,12 +81,13 @@ def main(argv=None):
     parser = argparse.ArgumentParser(
         prog=PROG,
         description="Plot audiosim's sample file (signed 16-bit little-endian mono, "
-        "44,100 Hz, no header): the first 10 ms of the waveform and the spectrum "
-        "from 0 to 5 kHz, with the carrier and modulator frequencies marked.")
+        "44,100 Hz, no header; or a 16-bit mono WAV): the first 10 ms of the waveform "
+        "and the spectrum from 0 to 5 kHz, with the carrier and modulator frequencies marked.")
     parser.add_argument("file", nargs="?", default="result.bin",
-                        help="sample file to read (default: %(default)s)")
+                        help="sample file or WAV to read (default: %(default)s)")
     parser.add_argument("-o", "--output", default="result.png",
-                        help="PNG file to write (default: %(default)s)")
+                        help="picture to write; its ending picks the format: .png, .svg, .pdf, "
+                        "... (default: %(default)s)")
     args = parser.parse_args(argv)
     try:
         try:

@@ -1,0 +1,142 @@
+#!/usr/bin/python3
+"""Tell whether a file holds audiosim's tone and, if not, why.
+
+The candidate is raw signed 16-bit little-endian mono (as audiosim writes
+result.bin) or a 16-bit mono WAV. The reference is --reference FILE, or else
+this tool's own model of the algorithm, which can also render the tone with
+the mistakes that implementers make. Exit status: 0 identical, 1 different
+(with a diagnosis in samples and milliseconds), 2 unreadable or unusable
+input. Standard library only; a few seconds at most.
+"""
+import argparse
+import itertools
+import math
+import struct
+import sys
+
+from tone_file import SAMPLE_RATE, ToneError, read_sample_bytes
+
+PROG = "compare_tone"
+SAMPLE_COUNT = 44100  # one second
+FREQ = 10240  # base phase increment per sample; one cycle is 2**20 units
+OP1_RATIO, OP2_RATIO = 16, 32  # carrier and modulator, in sixteenths of FREQ
+MOST_SHIFT = 64  # samples a shifted copy is looked for at, either way
+
+MISTAKES = {
+    "rounded": "the table rounded instead of truncated",
+    "negated": "the negative half negated instead of complemented",
+    "read_first": "each accumulator read before it is advanced",
+    "previous_modulator": "the carrier taking the previous sample's modulator value",
+    "lookup_argument": "the modulator added to the carrier's lookup argument for one sample, "
+                       "not into its accumulator",
+}
+
+
+def render(mistakes=()):
+    """The tone's samples, as audiosim renders them, or with the named mistakes."""
+    scale = round if "rounded" in mistakes else int  # int() truncates toward zero
+    table = [scale(math.sin(i / 256.0 * 1.5707963267948966) * 32767.0) for i in range(256)]
+
+    def lookup_sin(phase):  # only bits 0 to 9 of phase count
+        val = table[(~phase if phase & 0x100 else phase) & 0xFF]
+        if phase & 0x200:
+            return -val if "negated" in mistakes else ~val  # ~val is -val - 1
+        return val
+
+    op1_phase = op2_phase = previous = 0
+    samples = []
+    for _ in range(SAMPLE_COUNT):
+        op2_read = op2_phase  # the modulator's accumulator before it is advanced
+        op2_phase += OP2_RATIO * FREQ // 16
+        op2_val = lookup_sin((op2_read if "read_first" in mistakes else op2_phase) >> 10)
+        if "previous_modulator" in mistakes:
+            op2_val, previous = previous, op2_val
+        op1_read = op1_phase
+        if "lookup_argument" in mistakes:
+            op1_phase += OP1_RATIO * FREQ // 16
+            argument = (op1_read if "read_first" in mistakes else op1_phase) + op2_val
+        else:
+            op1_phase += op2_val + OP1_RATIO * FREQ // 16
+            argument = op1_read if "read_first" in mistakes else op1_phase
+        samples.append(lookup_sin(argument >> 10))
+    return samples
+
+
+def samples_of(data):
+    return list(struct.unpack(f"<{len(data) // 2}h", data))
+
+
+def at(index):
+    """A sample's place: its index and its time in milliseconds."""
+    return f"sample {index:,} ({index * 1000 / SAMPLE_RATE:.3f} ms)"
+
+
+def span(count):
+    """A number of samples and the time they take."""
+    return f"{count:,} sample{'' if count == 1 else 's'} ({count * 1000 / SAMPLE_RATE:.3f} ms)"
+
+
+def diagnose(candidate, reference, modelled):
+    """The lines that say how candidate differs from reference; [] if it does not."""
+    if candidate == reference:
+        return []
+    if len(candidate) == len(reference):
+        swapped = samples_of(struct.pack(f">{len(candidate)}h", *candidate))
+        if swapped == reference:
+            return ["the byte order is swapped: each sample's high byte comes first"]
+        if modelled:
+            names = list(MISTAKES)
+            for count in (1, 2):
+                for chosen in itertools.combinations(names, count):
+                    if render(chosen) == candidate:
+                        return ["this is the tone made with " + " and ".join(MISTAKES[m] for m in chosen)]
+    for shift in range(1, MOST_SHIFT + 1):
+        for late, early, word in ((candidate, reference, "later"), (reference, candidate, "earlier")):
+            overlap = min(len(late) - shift, len(early))
+            if overlap > MOST_SHIFT and late[shift:shift + overlap] == early[:overlap]:
+                return [f"shifted {span(shift)} {word} than the tone"]
+    lines = []
+    shared = min(len(candidate), len(reference))
+    if len(candidate) != len(reference):
+        missing = len(reference) - len(candidate)
+        lines.append(f"{span(abs(missing))} {'short' if missing > 0 else 'too long'}: "
+                     f"{len(candidate):,} samples, the tone has {len(reference):,}")
+    differing = [k for k in range(shared) if candidate[k] != reference[k]]
+    if differing:
+        first = differing[0]
+        largest = max(abs(candidate[k] - reference[k]) for k in differing)
+        lines.append(f"first difference at {at(first)}: {candidate[first]}, the tone has "
+                     f"{reference[first]}; {len(differing):,} of {shared:,} samples differ, "
+                     f"by {largest} at most")
+    elif lines:
+        lines.append(f"the first {shared:,} samples agree")
+    return lines
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        prog=PROG, description="Tell whether CANDIDATE (raw signed 16-bit little-endian mono, or a "
+        "16-bit mono WAV) holds audiosim's tone and, if not, why.")
+    parser.add_argument("candidate", help="the file to check")
+    parser.add_argument("--reference", metavar="FILE",
+                        help="the tone to compare with (default: this tool's own model of it)")
+    args = parser.parse_args(argv)
+    try:
+        candidate = samples_of(read_sample_bytes(args.candidate))
+        model = render()
+        reference = samples_of(read_sample_bytes(args.reference)) if args.reference else model
+    except ToneError as error:
+        print(f"{PROG}: {error}", file=sys.stderr)
+        return 2
+    lines = diagnose(candidate, reference, modelled=reference == model)
+    if not lines:
+        print(f"{args.candidate}: identical to the tone ({len(candidate):,} samples)")
+        return 0
+    print(f"{args.candidate}: differs from the tone")
+    for line in lines:
+        print(f"  {line}")
+    return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
