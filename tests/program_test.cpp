@@ -106,10 +106,6 @@ auto identity(const fs::path& path) {
 // A fresh folder, removed with everything in it at the end of the row.
 struct TempDir {
     fs::path path;
-    explicit TempDir(const fs::path& base) {
-        std::string pattern = (base / "audiosim-test-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
     ~TempDir() { fs::remove_all(path); }
 };
 
@@ -136,17 +132,19 @@ int run(const std::vector<std::string>& words, const fs::path& dir, const fs::pa
             _exit(127);
         }
     }
-    int worst = 0;
-    for (const pid_t pid : pids) {
-        int status = -1;
-        for (int step = 0; waitpid(pid, &status, WNOHANG) == 0; ++step) {
-            if (step == run_time_steps) {
-                kill(-pid, SIGKILL);
+    int worst = 0;  // one bound for all the runs at once
+    for (int step = 0; !pids.empty(); ++step) {
+        std::erase_if(pids, [&](pid_t pid) {
+            int status = 0;
+            if (step < run_time_steps && waitpid(pid, &status, WNOHANG) == 0) {
+                return false;
             }
-            usleep(10000);
-        }
-        kill(-pid, SIGKILL);  // whatever the run left behind
-        worst = status != 0 ? status : worst;
+            kill(-pid, SIGKILL);  // past the bound; or whatever the run left behind
+            waitpid(pid, &status, 0);
+            worst = status != 0 ? status : worst;
+            return true;
+        });
+        usleep(10000);
     }
     return worst;
 }
@@ -158,7 +156,9 @@ TEST_P(Output, Run) {
     // A user other than root runs such rows as itself; root runs them as
     // 65534, in a folder that user owns and may reach, whatever TMPDIR is.
     const bool switching = row.need == &other_user && geteuid() == 0;
-    const TempDir base(switching ? fs::path("/tmp") : fs::temp_directory_path());
+    std::string pattern =
+        ((switching ? fs::path("/tmp") : fs::temp_directory_path()) / "audiosim-XXXXXX").string();
+    const TempDir base{mkdtemp(pattern.data())};
     const fs::path work = base.path / "work";
     const fs::path out = base.path / "out";
     const fs::path err = base.path / "err";

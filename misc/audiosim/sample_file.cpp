@@ -2,7 +2,7 @@
 // FIFO or device written into, an earlier file truncated and kept with its
 // owner, mode, ACL and links), writes the buffer as one item of 88,200 bytes,
 // flushes it to disk and closes it, checking every call; the first failure is
-// reported in one line. Costs six C library calls and the host's flush.
+// reported in one line. Costs five C library calls and the host's flush.
 #include "sample_file.h"
 
 #include <cerrno>
