@@ -85,9 +85,8 @@ def diagnose(candidate, reference, modelled):
         if swapped == reference:
             return ["the byte order is swapped: each sample's high byte comes first"]
         if modelled:
-            names = list(MISTAKES)
             for count in (1, 2):
-                for chosen in itertools.combinations(names, count):
+                for chosen in itertools.combinations(MISTAKES, count):
                     if render(chosen) == candidate:
                         return ["this is the tone made with " + " and ".join(MISTAKES[m] for m in chosen)]
     for shift in range(1, MOST_SHIFT + 1):

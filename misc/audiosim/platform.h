@@ -8,7 +8,7 @@
 #include <cstdio>
 
 // Asks for the data written to file, already flushed from the C library, to
-// reach the disk. Returns 0 or the errno of the host's call.
-int flush_to_disk(std::FILE* file);
+// reach the disk. Returns whether it did; on false, errno tells why.
+bool flush_to_disk(std::FILE* file);
 
 #endif

@@ -1,13 +1,8 @@
 // Flush to disk on POSIX systems (Linux, macOS, the BSDs): fsync(2) on the
 // stream's descriptor, one system call. On macOS it empties the kernel's
 // buffers, not the drive's own cache.
-#include <cerrno>
-
 #include <unistd.h>
 
 #include "platform.h"
 
-int flush_to_disk(std::FILE* file) {
-    errno = 0;
-    return fsync(fileno(file)) == 0 ? 0 : errno;
-}
+bool flush_to_disk(std::FILE* file) { return fsync(fileno(file)) == 0; }

@@ -49,8 +49,8 @@ bool write_sample_file(const int16_t (&samples)[sample_count]) {
             err = checked([&] { return std::fflush(file) == 0; });
         }
         if (err == 0) {
-            const int flush_err = flush_to_disk(file);
-            err = cannot_be_flushed(flush_err) ? 0 : flush_err;
+            err = checked([&] { return flush_to_disk(file); });
+            err = cannot_be_flushed(err) ? 0 : err;
         }
         const int close_err = checked([&] { return std::fclose(file) == 0; });
         err = err != 0 ? err : close_err;

@@ -24,8 +24,8 @@ constexpr unsigned mirror_bit = 8;
 constexpr unsigned negative_bit = 9;
 
 // Whether the given bit of phase is set, tested as the sign of phase shifted
-// to put that bit on top: g++ and clang++ then make each test below a mask,
-// with neither a branch nor a conditional move.
+// to put that bit on top: g++ and clang++ then compile each test below
+// without a branch (a mask, or a conditional move).
 constexpr bool bit_set(uint32_t phase, unsigned bit) {
     constexpr unsigned top_bit = 31;
     return static_cast<int32_t>(phase << (top_bit - bit)) < 0;
