@@ -1,6 +1,6 @@
 // Quarter-wave sine table: 256 entries of 16 bits (512 bytes), built once at
 // start-up with 256 double-precision sines; every lookup after that is integer
-// only: one table read and two bit tests, inline in the render loop.
+// only: one table read and two sign masks, inline in the render loop.
 #ifndef AUDIOSIM_WAVEFORM_H
 #define AUDIOSIM_WAVEFORM_H
 
@@ -23,12 +23,12 @@ constexpr unsigned mirror_bit = 8;
 // Lookup phase bit 9: set in the negative half-wave.
 constexpr unsigned negative_bit = 9;
 
-// Whether the given bit of phase is set, tested as the sign of phase shifted
-// to put that bit on top: g++ and clang++ then compile each test below
-// without a branch (a mask, or a conditional move).
-constexpr bool bit_set(uint32_t phase, unsigned bit) {
+// All ones (-1) where the given bit of phase is set, else 0: the sign mask of
+// fixed-point code. The shift left puts the bit on top; the arithmetic shift
+// right (defined since C++20) spreads it over the word. No branch, no compare.
+constexpr int32_t bit_mask(uint32_t phase, unsigned bit) {
     constexpr unsigned top_bit = 31;
-    return static_cast<int32_t>(phase << (top_bit - bit)) < 0;
+    return static_cast<int32_t>(phase << (top_bit - bit)) >> top_bit;
 }
 
 // Sine of a lookup phase of 1024 steps per cycle: only bits 0 to 9 of phase
@@ -37,9 +37,9 @@ constexpr bool bit_set(uint32_t phase, unsigned bit) {
 // (val ^ -1 = -val - 1), not its negation, so results run from -32767 to
 // 32766 and the zero crossing steps from 0 to -1.
 inline int16_t lookup_sin(uint32_t phase) {
-    const auto idx = static_cast<uint8_t>(bit_set(phase, mirror_bit) ? ~phase : phase);
+    const auto idx = static_cast<uint8_t>(phase ^ static_cast<uint32_t>(bit_mask(phase, mirror_bit)));
     const int16_t val = sin_table[idx];
-    return static_cast<int16_t>(val ^ (bit_set(phase, negative_bit) ? -1 : 0));
+    return static_cast<int16_t>(val ^ bit_mask(phase, negative_bit));
 }
 
 #endif
