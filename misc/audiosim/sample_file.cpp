@@ -1,8 +1,8 @@
-// The sample-file writer: opens result.bin with "wb" (a link is followed, a
-// FIFO or device written into, an earlier file truncated and kept with its
-// owner, mode, ACL and links), writes the buffer as one item of 88,200 bytes,
-// flushes it to disk and closes it, checking every call; the first failure is
-// reported in one line. Costs five C library calls and the host's flush.
+// The sample-file writer: result.bin written as a plain fopen "wb" writes it
+// (what that means for links, pipes, devices and earlier files: the manual
+// page, docs/audiosim.1), flushed to disk, every call checked; the first
+// failure is reported in one line. Costs four C library calls and the host's
+// flush.
 #include "sample_file.h"
 
 #include <cerrno>
@@ -39,14 +39,12 @@ bool write_sample_file(const int16_t (&samples)[sample_count]) {
     std::FILE* file = nullptr;
     int err = checked([&] { return (file = std::fopen(result_name, "wb")) != nullptr; });
     if (file != nullptr) {
-        // Unbuffered: the samples go to the system in one request, and the C
-        // library sets up no buffer of its own (whose errno could mislead).
+        // Unbuffered: the samples go to the system in one request, nothing is
+        // left in the C library to flush before the flush to disk, and no
+        // buffer of its own is set up (whose errno could mislead).
         err = checked([&] { return std::setvbuf(file, nullptr, _IONBF, 0) == 0; });
         if (err == 0) {
             err = checked([&] { return std::fwrite(samples, sizeof samples, 1, file) == 1; });
-        }
-        if (err == 0) {
-            err = checked([&] { return std::fflush(file) == 0; });
         }
         if (err == 0) {
             err = checked([&] { return flush_to_disk(file); });
