@@ -6,6 +6,8 @@
 # -fcf-protection is for x86-64 (the 32-bit host targets plain i386, which has
 # no ENDBR32), and fortified calls need optimisation, so Debug has none.
 include(CheckCXXCompilerFlag)
+# The flag probes work quietly: a first build prints only what it builds.
+set(CMAKE_REQUIRED_QUIET ON)
 include(CheckPIESupported)
 
 function(audiosim_harden target)

@@ -2,12 +2,11 @@
 # rows on it there; tests/CMakeLists.txt names the hosts.
 
 # Builds the program for another host in a build folder of its own, through the
-# toolchain file cmake/<TOOLCHAIN>.cmake (none: this machine's compiler), with
-# CMAKE_ARGS, and runs the output rows that FILTER (a GoogleTest filter) names
-# under RUNNER with RUNNER_ARGS (an emulator; none where this machine runs the
-# host's programs). With
-# FALLBACK_RUNNER, a probe program decides: the host's programs run natively
-# where this kernel runs them, else under FALLBACK_RUNNER.
+# toolchain file cmake/<TOOLCHAIN>.cmake, and runs the output rows that FILTER
+# (a GoogleTest filter) names under RUNNER with RUNNER_ARGS (an emulator; none
+# where this machine runs the host's programs). With FALLBACK_RUNNER, a probe
+# program decides: the host's programs run natively where this kernel runs
+# them, else under FALLBACK_RUNNER.
 # ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
 # that runs first as a test of its own, in the same environment.
 file(GLOB program_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/misc/audiosim/*)
@@ -32,17 +31,12 @@ function(audiosim_cross_host name)
     return()
   endif()
   cmake_parse_arguments(PARSE_ARGV 1 host "" "TOOLCHAIN;RUNNER;FALLBACK_RUNNER;EXECUTABLE;FILTER"
-                        "RUNNER_ARGS;ENVIRONMENT;SETUP;CMAKE_ARGS")
-  set(toolchain "")
-  set(compiler ${CMAKE_CXX_COMPILER})
-  if(host_TOOLCHAIN)
-    set(toolchain ${PROJECT_SOURCE_DIR}/cmake/${host_TOOLCHAIN}.cmake)
-    list(APPEND host_CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${toolchain})
-    # The probe: a program that uses the maths library, built as the toolchain
-    # file builds the host's programs, so a missing library leaves the test
-    # out instead of failing the build.
-    audiosim_toolchain_compiler(${toolchain} compiler probe_flags)
-  endif()
+                        "RUNNER_ARGS;ENVIRONMENT;SETUP")
+  set(toolchain ${PROJECT_SOURCE_DIR}/cmake/${host_TOOLCHAIN}.cmake)
+  # The probe: a program that uses the maths library, built as the toolchain
+  # file builds the host's programs, so a missing library leaves the test out
+  # instead of failing the build.
+  audiosim_toolchain_compiler(${toolchain} compiler probe_flags)
   find_program(${name}_compiler ${compiler})
   set(probe ${CMAKE_BINARY_DIR}/host-${name}-probe)
   file(WRITE ${probe}.cpp "#include <cmath>\nint main(int argc, char**) { return std::sin(argc - 1) < 0.5 ? 0 : 1; }\n")
@@ -75,8 +69,7 @@ function(audiosim_cross_host name)
   set(program ${dir}/${host_EXECUTABLE})
   add_custom_command(OUTPUT ${program}
     COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -DCMAKE_BUILD_TYPE=Release
-            -DBUILD_TESTING=OFF -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR}
-            -DCMAKE_EXPORT_COMPILE_COMMANDS=${CMAKE_EXPORT_COMPILE_COMMANDS} ${host_CMAKE_ARGS}
+            -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR} -DCMAKE_TOOLCHAIN_FILE=${toolchain}
     COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${dir} --target audiosim
     COMMAND ${CMAKE_COMMAND} -E touch ${program}
     DEPENDS ${program_files} ${toolchain} ${PROJECT_SOURCE_DIR}/CMakeLists.txt
@@ -86,9 +79,7 @@ function(audiosim_cross_host name)
   list(JOIN host_RUNNER_ARGS " " runner_args)
   set(environment "AUDIOSIM_EMULATOR=${runner} ${runner_args}" AUDIOSIM_PROGRAM=${program} ${host_ENVIRONMENT})
   audiosim_output_test(${name}_output "${environment}" ${host_FILTER})
-  if(host_TOOLCHAIN)
-    set_tests_properties(${name}_output PROPERTIES LABELS hosts)
-  endif()
+  set_tests_properties(${name}_output PROPERTIES LABELS hosts)
   if(host_SETUP)
     add_test(NAME ${name}_setup COMMAND ${host_SETUP})
     set_tests_properties(${name}_setup PROPERTIES ENVIRONMENT "${environment}" FIXTURES_SETUP ${name} LABELS hosts)
