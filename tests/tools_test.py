@@ -1,11 +1,13 @@
 """The tools around audiosim, run as a user runs them: the plot tool, the
-README's listening commands (against ALSA's null device) and the install.
+checker (compare_tone.py), the README's listening commands (against ALSA's
+null device), the install and the Debian package.
 
 Environment: AUDIOSIM_PATH (the built program), CMAKE_COMMAND, CPACK_COMMAND
 and BUILD_DIR (for the install and the package). Run one group by naming its
 class.
 """
 import gzip
+import io
 import os
 import re
 import shutil
@@ -25,12 +27,17 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 import compare_tone  # noqa: E402  (its model renders the mistakes)
 
 
-def write_wav(path, frames, width=2):
-    with wave.open(path, "wb") as wav:
+def wav_bytes(frames, width=2, rate=44100):
+    """A mono WAV file of frames, as Python's wave module writes it."""
+    buffer = io.BytesIO()
+    with wave.open(buffer, "wb") as wav:
         wav.setnchannels(1)
         wav.setsampwidth(width)
-        wav.setframerate(44100)
+        wav.setframerate(rate)
         wav.writeframes(frames)
+    return buffer.getvalue()
+
+
 PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 
 
@@ -59,6 +66,9 @@ class Folder(unittest.TestCase):
     def run_here(self, command, **kwargs):
         return subprocess.run(command, cwd=self.dir, capture_output=True, text=True, **kwargs)
 
+    def write(self, name, data):
+        with open(os.path.join(self.dir, name), "wb") as file:
+            file.write(data)
 
     def tone(self):
         with open(os.path.join(self.dir, "result.bin"), "rb") as file:
@@ -67,7 +77,7 @@ class Folder(unittest.TestCase):
 
 class PlotTone(Folder):
     def test_real_file_gives_a_png(self):
-        write_wav(os.path.join(self.dir, "tone.wav"), self.tone())
+        self.write("tone.wav", wav_bytes(self.tone()))
         for args, picture in (([], "result.png"), (["result.bin", "-o", "tone.png"], "tone.png"),
                               (["tone.wav", "-o", "x.svg"], "x.svg")):
             with self.subTest(args=args):
@@ -86,10 +96,9 @@ class PlotTone(Folder):
                 self.assertGreater(height, 0)
 
     def test_bad_input_is_one_line_and_a_failure(self):
-        with open(os.path.join(self.dir, "odd.bin"), "wb") as file:
-            file.write(b"\x01\x02\x03")
-        open(os.path.join(self.dir, "empty.bin"), "wb").close()
-        write_wav(os.path.join(self.dir, "8bit.wav"), bytes(100), width=1)
+        self.write("odd.bin", b"\x01\x02\x03")
+        self.write("empty.bin", b"")
+        self.write("8bit.wav", wav_bytes(bytes(100), width=1))
         cases = (
             (["8bit.wav"], "plot_tone: 8bit.wav: a WAV of 8-bit samples in 1 channel(s): only 16-bit mono is read\n"),
             (["odd.bin"], "plot_tone: odd.bin: 3 bytes is not a whole number of 16-bit samples\n"),
@@ -117,24 +126,25 @@ class CompareTone(Folder):
         swapped[0::2], swapped[1::2] = tone[1::2], tone[0::2]
         changed = bytearray(tone)
         changed[20001] ^= 0x40  # sample 10,000
-        cases = [("tone.bin", tone, 0, "identical"), ("tone.wav", tone, 0, "identical"),
+        # The arguments (the first names the file that data is written to), the status, the words.
+        cases = [("tone.bin", tone, 0, "identical"), ("tone.wav", wav_bytes(tone), 0, "identical"),
                  ("shifted.bin", bytes(2) + tone, 1, r"shifted 1 sample \(0.023 ms\) later"),
                  ("swapped.bin", swapped, 1, "byte order is swapped"),
                  ("short.bin", tone[:-200], 1, r"100 samples \(2.268 ms\) short"),
                  ("changed.bin", changed, 1, r"sample 10,000 \(226.757 ms\): -?\d+, the tone has -?\d+; 1 of"),
                  ("odd.bin", tone[:-1], 2, "88199 bytes is not a whole number"),
-                 ("8bit.wav", bytes(100), 2, "8-bit samples")]
+                 ("8bit.wav", wav_bytes(bytes(100), width=1), 2, "8-bit samples"),
+                 ("48k.wav", wav_bytes(tone, rate=48000), 1, "header says 48,000 samples a second; the tone is at "
+                  "44,100\n  its samples are the tone's"),
+                 ("resampled.bin", bytes(96000), 1, "the length of the tone resampled to 48,000 samples a second"),
+                 ("short.bin --reference tone.bin", tone[:-2], 1, "differs from the reference\n.*the reference has")]
         for mistake, words in compare_tone.MISTAKES.items():
             cases.append((f"{mistake}.bin", struct.pack("<44100h", *compare_tone.render([mistake])), 1,
                           re.escape("this is the tone made with " + words)))
-        for name, data, status, pattern in cases:
-            with self.subTest(name=name):
-                if name.endswith(".wav"):
-                    write_wav(os.path.join(self.dir, name), data, width=2 if name == "tone.wav" else 1)
-                else:
-                    with open(os.path.join(self.dir, name), "wb") as file:
-                        file.write(data)
-                run = self.run_here([sys.executable, COMPARE_TOOL, name])
+        for args, data, status, pattern in cases:
+            with self.subTest(args=args):
+                self.write(args.split()[0], data)
+                run = self.run_here([sys.executable, COMPARE_TOOL, *args.split()])
                 self.assertEqual(run.returncode, status, run.stdout + run.stderr)
                 self.assertRegex(run.stdout + run.stderr, pattern)
 
@@ -200,6 +210,7 @@ class Package(unittest.TestCase):
             run = subprocess.run([os.environ["CPACK_COMMAND"], "-G", "DEB"], cwd=os.environ["BUILD_DIR"],
                                  capture_output=True, text=True, env=env)
             self.assertEqual(run.returncode, 0, run.stdout + run.stderr)
+            self.assertNotIn("Warning", run.stdout + run.stderr)
             (deb,) = re.findall(r"package: (\S+audiosim_[^/\s]+\.deb) generated", run.stdout)
             with open(deb, "rb") as file:
                 debs.append(file.read())
@@ -207,6 +218,11 @@ class Package(unittest.TestCase):
         fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Section", "Depends"], check=True,
                                 capture_output=True, text=True).stdout
         self.assertRegex(fields, r"Package: audiosim\nSection: sound\nDepends: .*libc6")
+        # The long description as written, each line behind the one space that dpkg puts there.
+        shown = subprocess.run(["dpkg-deb", "--field", deb, "Description"], check=True, capture_output=True,
+                               text=True).stdout.splitlines()
+        with open(os.path.join(ROOT, "packaging", "description")) as file:
+            self.assertEqual(shown[1:], [" " + line for line in file.read().splitlines()])
         root = tempfile.mkdtemp(prefix="audiosim-deb-")
         self.addCleanup(shutil.rmtree, root)
         subprocess.run(["dpkg-deb", "--extract", deb, root], check=True)

@@ -2,7 +2,9 @@
 """Tell whether a file holds audiosim's tone and, if not, why.
 
 The candidate is raw signed 16-bit little-endian mono (as audiosim writes
-result.bin) or a 16-bit mono WAV. The reference is --reference FILE, or else
+result.bin) or a 16-bit mono WAV, which holds the tone only if its header
+says 44,100 samples a second; a length that is one second at another common
+rate is named as the tone resampled. The reference is --reference FILE, or else
 this tool's own model of the algorithm, which can also render the tone with
 the mistakes that implementers make. Exit status: 0 identical, 1 different
 (with a diagnosis in samples and milliseconds), 2 unreadable or unusable
@@ -21,6 +23,8 @@ SAMPLE_COUNT = 44100  # one second
 FREQ = 10240  # base phase increment per sample; one cycle is 2**20 units
 OP1_RATIO, OP2_RATIO = 16, 32  # carrier and modulator, in sixteenths of FREQ
 MOST_SHIFT = 64  # samples a shifted copy is looked for at, either way
+# Rates a file may have been resampled to, in samples a second.
+COMMON_RATES = (8000, 11025, 16000, 22050, 24000, 32000, 48000, 88200, 96000, 176400, 192000)
 
 MISTAKES = {
     "rounded": "the table rounded instead of truncated",
@@ -76,8 +80,9 @@ def span(count):
     return f"{count:,} sample{'' if count == 1 else 's'} ({count * 1000 / SAMPLE_RATE:.3f} ms)"
 
 
-def diagnose(candidate, reference, modelled):
-    """The lines that say how candidate differs from reference; [] if it does not."""
+def diagnose(candidate, reference, modelled, name="the tone", rate=SAMPLE_RATE):
+    """The lines that say how candidate differs from reference (called name,
+    at rate samples a second); [] if it does not."""
     if candidate == reference:
         return []
     if len(candidate) == len(reference):
@@ -89,22 +94,26 @@ def diagnose(candidate, reference, modelled):
                 for chosen in itertools.combinations(MISTAKES, count):
                     if render(chosen) == candidate:
                         return ["this is the tone made with " + " and ".join(MISTAKES[m] for m in chosen)]
+    for other in COMMON_RATES:
+        if other != rate and len(candidate) == round(len(reference) * other / rate):
+            return [f"{len(candidate):,} samples, {name} has {len(reference):,}: the length of {name} "
+                    f"resampled to {other:,} samples a second"]
     for shift in range(1, MOST_SHIFT + 1):
         for late, early, word in ((candidate, reference, "later"), (reference, candidate, "earlier")):
             overlap = min(len(late) - shift, len(early))
             if overlap > MOST_SHIFT and late[shift:shift + overlap] == early[:overlap]:
-                return [f"shifted {span(shift)} {word} than the tone"]
+                return [f"shifted {span(shift)} {word} than {name}"]
     lines = []
     shared = min(len(candidate), len(reference))
     if len(candidate) != len(reference):
         missing = len(reference) - len(candidate)
         lines.append(f"{span(abs(missing))} {'short' if missing > 0 else 'too long'}: "
-                     f"{len(candidate):,} samples, the tone has {len(reference):,}")
+                     f"{len(candidate):,} samples, {name} has {len(reference):,}")
     differing = [k for k in range(shared) if candidate[k] != reference[k]]
     if differing:
         first = differing[0]
         largest = max(abs(candidate[k] - reference[k]) for k in differing)
-        lines.append(f"first difference at {at(first)}: {candidate[first]}, the tone has "
+        lines.append(f"first difference at {at(first)}: {candidate[first]}, {name} has "
                      f"{reference[first]}; {len(differing):,} of {shared:,} samples differ, "
                      f"by {largest} at most")
     elif lines:
@@ -120,18 +129,27 @@ def main(argv=None):
     parser.add_argument("--reference", metavar="FILE",
                         help="the tone to compare with (default: this tool's own model of it)")
     args = parser.parse_args(argv)
+    name = "the reference" if args.reference else "the tone"
     try:
-        candidate = samples_of(read_sample_bytes(args.candidate))
-        model = render()
-        reference = samples_of(read_sample_bytes(args.reference)) if args.reference else model
+        data, header_rate = read_sample_bytes(args.candidate)
+        candidate = samples_of(data)
+        model, rate = render(), SAMPLE_RATE
+        if args.reference:
+            data, reference_rate = read_sample_bytes(args.reference)
+            reference, rate = samples_of(data), reference_rate or SAMPLE_RATE
+        else:
+            reference = model
     except ToneError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 2
-    lines = diagnose(candidate, reference, modelled=reference == model)
+    lines = diagnose(candidate, reference, reference == model, name, rate)
+    if header_rate not in (None, rate):  # the right samples at another rate play at another pitch
+        lines = [f"its header says {header_rate:,} samples a second; {name} is at {rate:,}",
+                 *(lines or [f"its samples are {name}'s"])]
     if not lines:
-        print(f"{args.candidate}: identical to the tone ({len(candidate):,} samples)")
+        print(f"{args.candidate}: identical to {name} ({len(candidate):,} samples)")
         return 0
-    print(f"{args.candidate}: differs from the tone")
+    print(f"{args.candidate}: differs from {name}")
     for line in lines:
         print(f"  {line}")
     return 1

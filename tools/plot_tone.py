@@ -3,9 +3,10 @@
 its magnitude spectrum from 0 to 5 kHz, with the carrier and modulator marked.
 
 The file holds signed 16-bit little-endian mono samples at 44,100 per second,
-with no header, or is a 16-bit mono WAV. Reads the whole file once and writes
-one picture, in the format its name's ending asks for (PNG, SVG, PDF, ...);
-needs Debian's python3-numpy and python3-matplotlib.
+with no header, or is a 16-bit mono WAV, at the rate its header gives. Reads
+the whole file once and writes one picture, in the format its name's ending
+asks for (PNG, SVG, PDF, ...); needs Debian's python3-numpy and
+python3-matplotlib.
 """
 import argparse
 import os
@@ -27,33 +28,34 @@ SPECTRUM_FLOOR_DB = -140  # keeps log10 finite where a bin is exactly zero
 def read_samples(path):
     import numpy as np
 
-    return np.frombuffer(read_sample_bytes(path), dtype="<i2").astype(np.float64)
+    data, rate = read_sample_bytes(path)
+    return np.frombuffer(data, dtype="<i2").astype(np.float64), rate or SAMPLE_RATE
 
 
-def spectrum_db(samples):
+def spectrum_db(samples, rate):
     """Magnitude spectrum in dB relative to a full-scale sine, Hann-windowed."""
     import numpy as np
 
     window = np.hanning(len(samples)) if len(samples) > 1 else np.ones(1)
     magnitude = np.abs(np.fft.rfft(samples * window)) / (window.sum() / 2 * FULL_SCALE)
-    freqs = np.fft.rfftfreq(len(samples), d=1 / SAMPLE_RATE)
+    freqs = np.fft.rfftfreq(len(samples), d=1 / rate)
     return freqs, 20 * np.log10(np.maximum(magnitude, 10 ** (SPECTRUM_FLOOR_DB / 20)))
 
 
-def plot(samples, output, title):
+def plot(samples, rate, output, title):
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
     import numpy as np
 
-    shown = samples[: SAMPLE_RATE * WAVEFORM_MS // 1000]
-    freqs, level = spectrum_db(samples)
+    shown = samples[: rate * WAVEFORM_MS // 1000]
+    freqs, level = spectrum_db(samples, rate)
     in_range = freqs <= SPECTRUM_MAX_HZ
 
     figure, (wave_axes, spectrum_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained")
     figure.suptitle(title)
-    wave_axes.plot(np.arange(len(shown)) * 1000 / SAMPLE_RATE, shown, linewidth=0.9)
+    wave_axes.plot(np.arange(len(shown)) * 1000 / rate, shown, linewidth=0.9)
     wave_axes.set(xlabel="time (ms)", ylabel="sample value",
                   title=f"Waveform, first {WAVEFORM_MS} ms", ylim=(-34000, 34000))
     wave_axes.grid(alpha=0.3)
@@ -95,8 +97,8 @@ def main(argv=None):
             import numpy  # noqa: F401
         except ImportError as error:
             raise ToneError(f"needs python3-numpy and python3-matplotlib ({error})") from None
-        samples = read_samples(args.file)
-        plot(samples, args.output, os.path.basename(args.file))
+        samples, rate = read_samples(args.file)
+        plot(samples, rate, args.output, os.path.basename(args.file))
     except ToneError as error:
         print(f"{PROG}: {error}", file=sys.stderr)
         return 1

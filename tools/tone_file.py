@@ -13,18 +13,20 @@ class ToneError(Exception):
 
 
 def read_sample_bytes(path):
-    """The samples of path as signed 16-bit little-endian bytes. A file that
-    starts as a WAV must be a 16-bit mono one (read with Python's wave
-    module); any other file is raw and must hold whole samples."""
+    """The samples of path as signed 16-bit little-endian bytes, and the rate
+    its WAV header gives (None for a raw file). A file that starts as a WAV
+    must be a 16-bit mono one (read with Python's wave module); any other file
+    is raw and must hold whole samples."""
     try:
         with open(path, "rb") as file:
             data = file.read()
     except OSError as error:
         raise ToneError(f"{path}: {error.strerror}") from None
+    rate = None
     if data[:4] == b"RIFF" and data[8:12] == b"WAVE":
         try:
             with wave.open(io.BytesIO(data)) as wav:
-                shape = (wav.getnchannels(), wav.getsampwidth())
+                shape, rate = (wav.getnchannels(), wav.getsampwidth()), wav.getframerate()
                 data = wav.readframes(wav.getnframes())
         except (wave.Error, EOFError) as error:
             raise ToneError(f"{path}: not a WAV file that Python's wave module reads ({error})") from None
@@ -35,4 +37,4 @@ def read_sample_bytes(path):
         raise ToneError(f"{path}: {len(data)} bytes is not a whole number of 16-bit samples")
     if not data:
         raise ToneError(f"{path}: holds no samples")
-    return data
+    return data, rate
