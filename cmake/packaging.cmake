@@ -24,14 +24,12 @@ set(CPACK_PACKAGE_NAME audiosim)
 set(CPACK_PACKAGE_VENDOR "the audiosim authors")
 set(CPACK_PACKAGE_CONTACT "audiosim authors <audiosim@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "audiosim renders one second of a two-operator frequency-modulation tone (a
-430.7 Hz carrier driven by an 861.3 Hz modulator) in integer fixed point and
-writes it to result.bin in the current directory: 44,100 signed 16-bit
-little-endian mono samples, no header. The bytes are the same on every host,
-compiler and build, so the file serves as a reference tone. The file is
-written as a plain fopen \"wb\" writes it (through a link, into a pipe or a
-device, over an earlier file keeping that file), flushed to disk, and every
-failure is reported on standard error.")
+# The package's long description, as dpkg shows it (the tests compare them).
+file(READ packaging/description CPACK_DEBIAN_PACKAGE_DESCRIPTION)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS packaging/description)
+string(STRIP "${CPACK_DEBIAN_PACKAGE_DESCRIPTION}" CPACK_DEBIAN_PACKAGE_DESCRIPTION)
+# Values go to CPack as written: quotes in the description stay quotes.
+set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
