@@ -265,6 +265,11 @@ const Row rows[] = {
     {"traced_open_fails", OLD, TRACED("openat:error=EPERM"), EPERM, nullptr, &tracer, true},
     {"traced_write_fails", OLD, TRACED("write:error=ENOSPC"), ENOSPC, nullptr, &tracer},
     {"traced_fsync_fails", OLD, TRACED("fsync:error=EIO"), EIO, "result.bin", &tracer},
+    // A failure that gives no reason (here fsync's answer 1, not 0, with errno untouched) is reported as EIO.
+    {"traced_fsync_fails_without_reason", OLD, TRACED("fsync:retval=1"), EIO, "result.bin", &tracer},
+    // Of two failures, the first one's reason is reported.
+    {"traced_fsync_and_close_fail", OLD, TRACED("fsync:error=EIO -e inject=close:error=EDQUOT"), EIO,
+     "result.bin", &tracer},
     // Ended by a signal (one the shell takes silently) as it asks for the flush: every byte must have
     // reached the file by then.
     {"traced_ended_at_fsync", OLD, TRACED("fsync:signal=PIPE") "; test $? = 141", 0, "result.bin", &tracer},
