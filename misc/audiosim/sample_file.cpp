@@ -1,8 +1,8 @@
-// The sample-file writer: result.bin written as a plain fopen "wb" writes it
+// The sample-file writer: result.bin opened as a plain fopen "wb" opens it
 // (what that means for links, pipes, devices and earlier files: the manual
-// page, docs/audiosim.1), flushed to disk, every call checked; the first
-// failure is reported in one line. Costs four C library calls and the host's
-// flush.
+// page, docs/audiosim.1), written in one request, flushed to disk, every call
+// checked; the first failure is reported in one line. Costs four C library
+// calls and the host's flush.
 #include "sample_file.h"
 
 #include <cerrno>

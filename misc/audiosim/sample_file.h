@@ -25,9 +25,9 @@ inline int16_t in_file_order(int16_t sample) {
     return stored;
 }
 
-// Writes samples, each already in file order, to result.bin as a plain "wb"
-// open does. Returns false after reporting a failure in one line on standard
-// error.
+// Writes samples, each already in file order, to result.bin, opened as a
+// plain fopen "wb" opens it. Returns false after reporting a failure in one
+// line on standard error.
 bool write_sample_file(const int16_t (&samples)[sample_count]);
 
 #endif
