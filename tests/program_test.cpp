@@ -265,9 +265,8 @@ const Row rows[] = {
     {"traced_open_fails", OLD, TRACED("openat:error=EPERM"), EPERM, nullptr, &tracer, true},
     {"traced_write_fails", OLD, TRACED("write:error=ENOSPC"), ENOSPC, nullptr, &tracer},
     {"traced_fsync_fails", OLD, TRACED("fsync:error=EIO"), EIO, "result.bin", &tracer},
-    // A failure that gives no reason (here fsync's answer 1, not 0, with errno untouched) is reported as EIO.
+    // A failure without a reason (fsync answers 1) reads EIO; of two failures, the first one's is told.
     {"traced_fsync_fails_without_reason", OLD, TRACED("fsync:retval=1"), EIO, "result.bin", &tracer},
-    // Of two failures, the first one's reason is reported.
     {"traced_fsync_and_close_fail", OLD, TRACED("fsync:error=EIO -e inject=close:error=EDQUOT"), EIO,
      "result.bin", &tracer},
     // Ended by a signal (one the shell takes silently) as it asks for the flush: every byte must have
