@@ -203,8 +203,8 @@ TEST_P(Output, Run) {
     fs::remove(err);
     const int status = shell(row.wrapper, work, row.runs);
 
-    // Less the runners' own notes (strace's; wine's, which tell of a crash in one of its own helper
-    // processes too: the program's status and file tell of its own), and Windows' CR before LF.
+    // Less the runners' notes (strace's; wine's, even of a crash of its own helpers: the status and
+    // the file tell of the program's), and Windows' CR before LF.
     std::string errors;
     std::istringstream lines(read_file(err));
     for (std::string line; std::getline(lines, line);) {
