@@ -1,6 +1,6 @@
 // The sample file, result.bin: one second of 16-bit samples, low byte first,
-// one channel, no header (88,200 bytes). Writing it costs an open, one write,
-// a flush to disk and a close; only the C library allocates (its stream).
+// one channel, no header (88,200 bytes). Writing it costs an open, one fwrite
+// and a close; only the C library allocates (its stream and its buffer).
 #ifndef AUDIOSIM_SAMPLE_FILE_H
 #define AUDIOSIM_SAMPLE_FILE_H
 
