@@ -99,19 +99,21 @@ class PlotTone(Folder):
         self.write("odd.bin", b"\x01\x02\x03")
         self.write("empty.bin", b"")
         self.write("8bit.wav", wav_bytes(bytes(100), width=1))
-        cases = (
-            (["8bit.wav"], "plot_tone: 8bit.wav: a WAV of 8-bit samples in 1 channel(s): only 16-bit mono is read\n"),
-            (["odd.bin"], "plot_tone: odd.bin: 3 bytes is not a whole number of 16-bit samples\n"),
-            (["missing.bin"], "plot_tone: missing.bin: No such file or directory\n"),
-            (["empty.bin"], "plot_tone: empty.bin: holds no samples\n"),
-            (["-o", "no/such/folder.png"], "plot_tone: no/such/folder.png: No such file or directory\n"),
+        esc = re.escape
+        cases = (  # the arguments, the status, the one line on standard error
+            (["8bit.wav"], 1, esc("plot_tone: 8bit.wav: a WAV of 8-bit samples in 1 channel(s): only 16-bit mono is read")),
+            (["odd.bin"], 1, esc("plot_tone: odd.bin: 3 bytes is not a whole number of 16-bit samples")),
+            (["missing.bin"], 1, esc("plot_tone: missing.bin: No such file or directory")),
+            (["empty.bin"], 1, esc("plot_tone: empty.bin: holds no samples")),
+            (["-o", "no/such/folder.png"], 1, esc("plot_tone: no/such/folder.png: No such file or directory")),
+            (["-o", "result"], 2, r"plot_tone: result: no ending that names a picture format; known: [.a-z, ]*\.png, "),
         )
-        for args, message in cases:
+        for args, status, line in cases:
             with self.subTest(args=args):
                 run = self.run_here([sys.executable, PLOT_TOOL, *args])
-                self.assertNotEqual(run.returncode, 0)
-                self.assertEqual(run.stderr, message)
-                self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".png")], [])
+                self.assertEqual(run.returncode, status)
+                self.assertRegex(run.stderr, f"^{line}[^\n]*\n$")
+                self.assertEqual([n for n in os.listdir(self.dir) if n.endswith(".png") or n == "result"], [])
 
     def test_help(self):
         run = self.run_here([sys.executable, PLOT_TOOL, "--help"])
@@ -126,6 +128,9 @@ class CompareTone(Folder):
         swapped[0::2], swapped[1::2] = tone[1::2], tone[0::2]
         changed = bytearray(tone)
         changed[20001] ^= 0x40  # sample 10,000
+        pcm = struct.unpack("<44100h", tone)
+        stereo = struct.pack("<88200h", *(pcm[k // 2] for k in range(88200)))
+        resampled = struct.pack("<48000h", *(pcm[k * 44100 // 48000] for k in range(48000)))  # nearest sample
         # The arguments (the first names the file that data is written to), the status, the words.
         cases = [("tone.bin", tone, 0, "identical"), ("tone.wav", wav_bytes(tone), 0, "identical"),
                  ("shifted.bin", bytes(2) + tone, 1, r"shifted 1 sample \(0.023 ms\) later"),
@@ -136,7 +141,13 @@ class CompareTone(Folder):
                  ("8bit.wav", wav_bytes(bytes(100), width=1), 2, "8-bit samples"),
                  ("48k.wav", wav_bytes(tone, rate=48000), 1, "header says 48,000 samples a second; the tone is at "
                   "44,100\n  its samples are the tone's"),
-                 ("resampled.bin", bytes(96000), 1, "the length of the tone resampled to 48,000 samples a second"),
+                 ("resampled.bin", resampled, 1, "the length of the tone resampled to 48,000 samples a second"),
+                 # The tone's own samples, whatever rate their length suggests.
+                 ("twice.bin", tone * 2, 1, "the tone 2 times over, back to back"),
+                 ("stereo.bin", stereo, 1, "the tone in two interleaved channels, each sample twice"),
+                 ("half.bin", tone[:44100], 1, r"22,050 samples \(500.000 ms\) short.*\n.*the first 22,050 samples agree"),
+                 ("tone.bin --reference 48k.wav", tone, 0, "identical to the reference .*\n.*it records no rate; "
+                  "the reference's header says 48,000 samples a second"),
                  ("short.bin --reference tone.bin", tone[:-2], 1, "differs from the reference\n.*the reference has")]
         for mistake, words in compare_tone.MISTAKES.items():
             cases.append((f"{mistake}.bin", struct.pack("<44100h", *compare_tone.render([mistake])), 1,

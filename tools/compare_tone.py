@@ -3,10 +3,12 @@
 
 The candidate is raw signed 16-bit little-endian mono (as audiosim writes
 result.bin) or a 16-bit mono WAV, which holds the tone only if its header
-says 44,100 samples a second; a length that is one second at another common
-rate is named as the tone resampled. The reference is --reference FILE, or else
-this tool's own model of the algorithm, which can also render the tone with
-the mistakes that implementers make. Exit status: 0 identical, 1 different
+says 44,100 samples a second. The samples are compared first: the tone cut
+short, written twice over or in two interleaved channels is named so; only
+samples that are not the tone's own are judged by their length (one second
+at another common rate: the tone resampled). The reference is --reference
+FILE, or else this tool's own model of the algorithm, which can also render
+the tone with the mistakes that implementers make. Exit status: 0 identical, 1 different
 (with a diagnosis in samples and milliseconds), 2 unreadable or unusable
 input. Standard library only; a few seconds at most.
 """
@@ -82,7 +84,9 @@ def span(count):
 
 def diagnose(candidate, reference, modelled, name="the tone", rate=SAMPLE_RATE):
     """The lines that say how candidate differs from reference (called name,
-    at rate samples a second); [] if it does not."""
+    at rate samples a second); [] if it does not. The samples are looked at
+    first: only a file that is not the reference's own samples rearranged is
+    judged by its length."""
     if candidate == reference:
         return []
     if len(candidate) == len(reference):
@@ -94,29 +98,39 @@ def diagnose(candidate, reference, modelled, name="the tone", rate=SAMPLE_RATE):
                 for chosen in itertools.combinations(MISTAKES, count):
                     if render(chosen) == candidate:
                         return ["this is the tone made with " + " and ".join(MISTAKES[m] for m in chosen)]
-    for other in COMMON_RATES:
-        if other != rate and len(candidate) == round(len(reference) * other / rate):
-            return [f"{len(candidate):,} samples, {name} has {len(reference):,}: the length of {name} "
-                    f"resampled to {other:,} samples a second"]
+    times, rest = divmod(len(candidate), len(reference))
+    if times > 1 and rest == 0 and candidate == reference * times:
+        return [f"{name} {times} times over, back to back"]
+    if times == 2 and rest == 0:
+        channels = [side for side, first in (("left", 0), ("right", 1)) if candidate[first::2] == reference]
+        if len(channels) == 2:
+            return [f"{name} in two interleaved channels, each sample twice: stereo, not mono"]
+        if channels:
+            return [f"{name} in the {channels[0]} of two interleaved channels: stereo, not mono"]
     for shift in range(1, MOST_SHIFT + 1):
         for late, early, word in ((candidate, reference, "later"), (reference, candidate, "earlier")):
             overlap = min(len(late) - shift, len(early))
             if overlap > MOST_SHIFT and late[shift:shift + overlap] == early[:overlap]:
                 return [f"shifted {span(shift)} {word} than {name}"]
-    lines = []
     shared = min(len(candidate), len(reference))
+    differing = [k for k in range(shared) if candidate[k] != reference[k]]
+    if differing:  # not a part of the reference: its length may tell the rate it was made at
+        for other in COMMON_RATES:
+            if other != rate and len(candidate) == round(len(reference) * other / rate):
+                return [f"{len(candidate):,} samples, {name} has {len(reference):,}: the length of {name} "
+                        f"resampled to {other:,} samples a second"]
+    lines = []
     if len(candidate) != len(reference):
         missing = len(reference) - len(candidate)
         lines.append(f"{span(abs(missing))} {'short' if missing > 0 else 'too long'}: "
                      f"{len(candidate):,} samples, {name} has {len(reference):,}")
-    differing = [k for k in range(shared) if candidate[k] != reference[k]]
     if differing:
         first = differing[0]
         largest = max(abs(candidate[k] - reference[k]) for k in differing)
         lines.append(f"first difference at {at(first)}: {candidate[first]}, {name} has "
                      f"{reference[first]}; {len(differing):,} of {shared:,} samples differ, "
                      f"by {largest} at most")
-    elif lines:
+    else:
         lines.append(f"the first {shared:,} samples agree")
     return lines
 
@@ -133,7 +147,7 @@ def main(argv=None):
     try:
         data, header_rate = read_sample_bytes(args.candidate)
         candidate = samples_of(data)
-        model, rate = render(), SAMPLE_RATE
+        model, rate, reference_rate = render(), SAMPLE_RATE, None
         if args.reference:
             data, reference_rate = read_sample_bytes(args.reference)
             reference, rate = samples_of(data), reference_rate or SAMPLE_RATE
@@ -148,6 +162,8 @@ def main(argv=None):
                  *(lines or [f"its samples are {name}'s"])]
     if not lines:
         print(f"{args.candidate}: identical to {name} ({len(candidate):,} samples)")
+        if reference_rate is not None and header_rate is None:  # a raw file plays at whatever rate it is given
+            print(f"  it records no rate; {name}'s header says {reference_rate:,} samples a second")
         return 0
     print(f"{args.candidate}: differs from {name}")
     for line in lines:

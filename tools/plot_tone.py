@@ -5,8 +5,8 @@ its magnitude spectrum from 0 to 5 kHz, with the carrier and modulator marked.
 The file holds signed 16-bit little-endian mono samples at 44,100 per second,
 with no header, or is a 16-bit mono WAV, at the rate its header gives. Reads
 the whole file once and writes one picture, in the format its name's ending
-asks for (PNG, SVG, PDF, ...); needs Debian's python3-numpy and
-python3-matplotlib.
+asks for (PNG, SVG, PDF, ...; a name with no such ending is refused, exit
+status 2); needs Debian's python3-numpy and python3-matplotlib.
 """
 import argparse
 import os
@@ -73,8 +73,6 @@ def plot(samples, rate, output, title):
         figure.savefig(output, dpi=100)
     except OSError as error:
         raise ToneError(f"{output}: {error.strerror}") from None
-    except ValueError as error:  # an ending that names no format matplotlib writes
-        raise ToneError(f"{output}: {error}") from None
     finally:
         plt.close(figure)
 
@@ -97,6 +95,13 @@ def main(argv=None):
             import numpy  # noqa: F401
         except ImportError as error:
             raise ToneError(f"needs python3-numpy and python3-matplotlib ({error})") from None
+        from matplotlib.backend_bases import FigureCanvasBase
+
+        known = sorted(FigureCanvasBase.get_supported_filetypes())
+        if os.path.splitext(args.output)[1][1:].lower() not in known:
+            print(f"{PROG}: {args.output}: no ending that names a picture format; known: "
+                  f"{', '.join('.' + ending for ending in known)}", file=sys.stderr)
+            return 2
         samples, rate = read_samples(args.file)
         plot(samples, rate, args.output, os.path.basename(args.file))
     except ToneError as error:
