@@ -49,8 +49,8 @@ endif()
 if(NOT source_date MATCHES "^[0-9]+$")
   file(TIMESTAMP ${PROJECT_SOURCE_DIR}/packaging/changelog source_date "%s" UTC)
 endif()
-set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/source_date.cmake)
-file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
-     "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${source_date})\nendif()\n")
+# cpack hands CPACK_ variables to the file that sets the date.
+set(CPACK_AUDIOSIM_SOURCE_DATE ${source_date})
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/source_date.cmake)
 include(CPack)
 
