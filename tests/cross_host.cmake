@@ -1,15 +1,6 @@
 # The helper that builds the program for another host and runs the output
 # rows on it there; tests/CMakeLists.txt names the hosts.
-
-# Builds the program for another host in a build folder of its own, through the
-# toolchain file cmake/<TOOLCHAIN>.cmake, and runs the output rows that FILTER
-# (a GoogleTest filter) names under RUNNER with RUNNER_ARGS (an emulator; none
-# where this machine runs the host's programs). With FALLBACK_RUNNER, a probe
-# program decides: the host's programs run natively where this kernel runs
-# them, else under FALLBACK_RUNNER.
-# ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
-# that runs first as a test of its own, in the same environment.
-file(GLOB program_files CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/misc/audiosim/*)
+include(ExternalProject)
 
 # The C++ compiler and the compile and link flags that a toolchain file names,
 # read in a scope of their own.
@@ -26,6 +17,15 @@ function(audiosim_toolchain_compiler toolchain compiler_var flags_var)
   set(${flags_var} ${flags} PARENT_SCOPE)
 endfunction()
 
+# Builds the program for host NAME in build/host-NAME, a build of this project
+# of its own through the toolchain file cmake/<TOOLCHAIN>.cmake, and runs the
+# output rows that FILTER (a GoogleTest filter) names under RUNNER with
+# RUNNER_ARGS (an emulator; none where this machine runs the host's programs).
+# With FALLBACK_RUNNER, tests/host_probe.cpp decides: the host's programs run
+# natively where this kernel runs them, else under FALLBACK_RUNNER.
+# ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
+# that runs first as a test of its own, in the same environment. Sets
+# NAME_runner and NAME_program in the caller for tests of its own.
 function(audiosim_cross_host name)
   if(NOT TARGET program_test)
     return()
@@ -33,16 +33,15 @@ function(audiosim_cross_host name)
   cmake_parse_arguments(PARSE_ARGV 1 host "" "TOOLCHAIN;RUNNER;FALLBACK_RUNNER;EXECUTABLE;FILTER"
                         "RUNNER_ARGS;ENVIRONMENT;SETUP")
   set(toolchain ${PROJECT_SOURCE_DIR}/cmake/${host_TOOLCHAIN}.cmake)
-  # The probe: a program that uses the maths library, built as the toolchain
-  # file builds the host's programs, so a missing library leaves the test out
-  # instead of failing the build.
+  # The probe, built as the toolchain file builds the host's programs, so a
+  # missing library leaves the test out instead of failing the build.
   audiosim_toolchain_compiler(${toolchain} compiler probe_flags)
   find_program(${name}_compiler ${compiler})
-  set(probe ${CMAKE_BINARY_DIR}/host-${name}-probe)
-  file(WRITE ${probe}.cpp "#include <cmath>\nint main(int argc, char**) { return std::sin(argc - 1) < 0.5 ? 0 : 1; }\n")
+  set(probe ${CMAKE_CURRENT_BINARY_DIR}/host-${name}-probe)
   set(probe_built 1)
   if(${name}_compiler)
-    execute_process(COMMAND ${${name}_compiler} ${probe_flags} -o ${probe} ${probe}.cpp
+    execute_process(COMMAND ${${name}_compiler} ${probe_flags} -o ${probe}
+                            ${CMAKE_CURRENT_SOURCE_DIR}/host_probe.cpp
                     RESULT_VARIABLE probe_built OUTPUT_QUIET ERROR_QUIET)
   endif()
   if(host_FALLBACK_RUNNER AND probe_built EQUAL 0)
@@ -65,17 +64,13 @@ function(audiosim_cross_host name)
                           LABELS hosts)
     return()
   endif()
+  # Built every time the suite is: the host's own build then redoes what any
+  # change to the sources or the CMake files asks for, and nothing else.
   set(dir ${CMAKE_BINARY_DIR}/host-${name})
+  ExternalProject_Add(audiosim_${name} SOURCE_DIR ${PROJECT_SOURCE_DIR} BINARY_DIR ${dir}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR} -DCMAKE_TOOLCHAIN_FILE=${toolchain}
+    INSTALL_COMMAND "" BUILD_ALWAYS ON)
   set(program ${dir}/${host_EXECUTABLE})
-  add_custom_command(OUTPUT ${program}
-    COMMAND ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${dir} -DCMAKE_BUILD_TYPE=Release
-            -DAUDIOSIM_WERROR=${AUDIOSIM_WERROR} -DCMAKE_TOOLCHAIN_FILE=${toolchain}
-    COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS ${CMAKE_COMMAND} --build ${dir} --target audiosim
-    COMMAND ${CMAKE_COMMAND} -E touch ${program}
-    DEPENDS ${program_files} ${toolchain} ${PROJECT_SOURCE_DIR}/CMakeLists.txt
-            ${PROJECT_SOURCE_DIR}/cmake/hardening.cmake ${PROJECT_SOURCE_DIR}/cmake/packaging.cmake
-    COMMENT "Building audiosim for ${name}" VERBATIM)
-  add_custom_target(audiosim_${name} ALL DEPENDS ${program})
   list(JOIN host_RUNNER_ARGS " " runner_args)
   set(environment "AUDIOSIM_EMULATOR=${runner} ${runner_args}" AUDIOSIM_PROGRAM=${program} ${host_ENVIRONMENT})
   audiosim_output_test(${name}_output "${environment}" ${host_FILTER})
@@ -85,4 +80,6 @@ function(audiosim_cross_host name)
     set_tests_properties(${name}_setup PROPERTIES ENVIRONMENT "${environment}" FIXTURES_SETUP ${name} LABELS hosts)
     set_tests_properties(${name}_output PROPERTIES FIXTURES_REQUIRED ${name})
   endif()
+  set(${name}_runner ${runner} PARENT_SCOPE)
+  set(${name}_program ${program} PARENT_SCOPE)
 endfunction()

@@ -1,6 +1,7 @@
 // The built program run as a user runs it, a row per setup: earlier files, links, pipes, devices, mounts,
-// another user, failing calls, a file-size limit. AUDIOSIM_PROGRAM names another build to run and
-// AUDIOSIM_EMULATOR a command to run it under (qemu, valgrind, wine).
+// another user, failing calls, a file-size limit. The environment's AUDIOSIM_PROGRAM names another
+// build to run than the one built with it, and AUDIOSIM_EMULATOR a command to run it under (qemu,
+// valgrind, wine).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -54,10 +55,10 @@ const Need mounts = {
 
 struct Row {
     const char* name;
-    const char* prepare;               // shell commands in the run's folder, as the row's user
-    const char* wrapper;               // shell command around the run, "$@"; its status is the run's
-    int err = 0;                       // errno of the one line reported; 0: success
-    const char* heard = "result.bin";  // the file that must hold the tone; nullptr: none
+    const char* prepare;                 // shell commands in the run's folder, as the row's user
+    const char* wrapper;                 // shell command around the run, "$@"; its status is the run's
+    int err = 0;                         // errno of the one line reported; 0: success
+    const char* tone_in = "result.bin";  // the file that must hold the tone; nullptr: none
     const Need* need = &nothing;
     bool untouched = false;  // result.bin keeps its content
     int runs = 1;            // at once
@@ -65,14 +66,10 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
 
-// A regular file's bytes, a folder's names, or nothing (no FIFO is opened).
+// A regular file's bytes, or nothing (no FIFO is opened, no folder read).
 std::string read_file(const fs::path& path) {
     std::string text;
-    if (fs::is_directory(path)) {
-        for (const auto& entry : fs::directory_iterator(path)) {
-            text += entry.path().filename().string() + "\n";
-        }
-    } else if (fs::is_regular_file(path)) {
+    if (fs::is_regular_file(path)) {
         std::ifstream in(path, std::ios::binary);
         text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -80,8 +77,11 @@ std::string read_file(const fs::path& path) {
 }
 
 std::set<std::string> folder_names(const fs::path& dir) {
-    std::istringstream lines(read_file(dir));
-    return {std::istream_iterator<std::string>(lines), {}};
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
 }
 
 // Which file a name is (a link not followed), with its kind, mode, owner,
@@ -111,8 +111,8 @@ struct TempDir {
 
 // Runs words in dir, runs times at once, each in a process group of its own
 // with its files bounded, output and errors to out and err; a run that
-// outlives its bound is killed with all it started. Returns the last status
-// that is not 0.
+// outlives its bound is killed with all it started. Returns the status of
+// the last run to fail, or 0.
 int run(const std::vector<std::string>& words, const fs::path& dir, const fs::path& out, const fs::path& err,
         int runs = 1) {
     std::vector<char*> argv(words.size() + 1, nullptr);  // the last stays null
@@ -132,7 +132,7 @@ int run(const std::vector<std::string>& words, const fs::path& dir, const fs::pa
             _exit(127);
         }
     }
-    int worst = 0;  // one bound for all the runs at once
+    int last_failure = 0;  // one bound for all the runs at once
     for (int step = 0; !pids.empty(); ++step) {
         std::erase_if(pids, [&](pid_t pid) {
             int status = 0;
@@ -141,12 +141,12 @@ int run(const std::vector<std::string>& words, const fs::path& dir, const fs::pa
             }
             kill(-pid, SIGKILL);  // past the bound; or whatever the run left behind
             waitpid(pid, &status, 0);
-            worst = status != 0 ? status : worst;
+            last_failure = status != 0 ? status : last_failure;
             return true;
         });
         usleep(10000);
     }
-    return worst;
+    return last_failure;
 }
 
 class Output : public testing::TestWithParam<Row> {};
@@ -163,7 +163,7 @@ TEST_P(Output, Run) {
     const fs::path out = base.path / "out";
     const fs::path err = base.path / "err";
     const char* built = std::getenv("AUDIOSIM_PROGRAM");
-    std::string program = built != nullptr ? built : AUDIOSIM_PATH;
+    std::string program = built != nullptr ? built : AUDIOSIM_PROGRAM;
     std::vector<std::string> words;
     fs::create_directories(work);
     if (switching) {
@@ -188,9 +188,8 @@ TEST_P(Output, Run) {
     };
     if (shell(row.need->probe, base.path) != 0) {
         // Where every need is met by design (CI's own machine), a missing one is a fault.
-        const char* no_skip = std::getenv("AUDIOSIM_NO_SKIP");
-        if (no_skip != nullptr && std::string(no_skip) == "1") {
-            FAIL() << row.need->reason << " (AUDIOSIM_NO_SKIP=1)";
+        if (AUDIOSIM_NO_SKIP) {
+            FAIL() << row.need->reason << " (AUDIOSIM_NO_SKIP)";
         }
         GTEST_SKIP() << row.need->reason;
     }
@@ -198,7 +197,7 @@ TEST_P(Output, Run) {
     const auto before = identity(work / "result.bin");
     const std::string content = read_file(work / "result.bin");
     std::set<std::string> names = folder_names(work);
-    names.insert({"result.bin", row.heard != nullptr ? row.heard : "result.bin"});
+    names.insert({"result.bin", row.tone_in != nullptr ? row.tone_in : "result.bin"});
     fs::remove(out);
     fs::remove(err);
     const int status = shell(row.wrapper, work, row.runs);
@@ -222,8 +221,8 @@ TEST_P(Output, Run) {
     for (const auto& name : folder_names(work)) {
         EXPECT_TRUE(names.contains(name)) << "left beside it: " << name;
     }
-    if (row.heard != nullptr) {
-        const std::string bytes = read_file(work / row.heard);
+    if (row.tone_in != nullptr) {
+        const std::string bytes = read_file(work / row.tone_in);
         const uLong crc =
             crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size()));
         EXPECT_EQ(std::pair(bytes.size(), crc), std::pair(expected_size, expected_crc));

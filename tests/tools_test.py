@@ -2,7 +2,7 @@
 checker (compare_tone.py), the README's listening commands (against ALSA's
 null device), the install and the Debian package.
 
-Environment: AUDIOSIM_PATH (the built program), CMAKE_COMMAND, CPACK_COMMAND
+Environment: AUDIOSIM_PROGRAM (the built program), CMAKE_COMMAND, CPACK_COMMAND
 and BUILD_DIR (for the install and the package). Run one group by naming its
 class.
 """
@@ -61,7 +61,7 @@ class Folder(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="audiosim-tools-")
         self.addCleanup(shutil.rmtree, self.dir)
-        subprocess.run([os.environ["AUDIOSIM_PATH"]], cwd=self.dir, check=True)
+        subprocess.run([os.environ["AUDIOSIM_PROGRAM"]], cwd=self.dir, check=True)
 
     def run_here(self, command, **kwargs):
         return subprocess.run(command, cwd=self.dir, capture_output=True, text=True, **kwargs)
