@@ -1,9 +1,9 @@
 // audiosim: renders one second of a two-operator FM tone in integer fixed point
-// and writes it to result.bin (sample_file.cpp). Costs: 256 sin() calls at
-// start-up, then pure integer work (two table lookups per sample) into one
-// fixed 88,200-byte buffer, with nothing allocated. Silent on success; on a
-// failure the writer prints one line to standard error and the run exits with
-// status 1.
+// and writes it to result.bin (sample_file.cpp). Costs: a table of sines at
+// start-up (waveform.cpp), then pure integer work (two table lookups per
+// sample) into one fixed 88,200-byte buffer, with nothing allocated. Silent on
+// success; on a failure the writer prints one line to standard error and the
+// run exits with status 1.
 #include <cstdint>
 #include <cstdlib>
 

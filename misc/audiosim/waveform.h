@@ -1,6 +1,6 @@
 // Quarter-wave sine table: 256 entries of 16 bits (512 bytes), built once at
-// start-up with 256 double-precision sines; every lookup after that is integer
-// only: one table read and two sign masks, inline in the render loop.
+// start-up with a double-precision sine per entry; every lookup after that is
+// integer only: one table read and two sign masks, inline in the render loop.
 #ifndef AUDIOSIM_WAVEFORM_H
 #define AUDIOSIM_WAVEFORM_H
 
