@@ -25,7 +25,7 @@ endfunction()
 # natively where this kernel runs them, else under FALLBACK_RUNNER.
 # ENVIRONMENT adds to the tests' environment; SETUP, if given, is a command
 # that runs first as a test of its own, in the same environment. Sets
-# NAME_runner and NAME_program in the caller for tests of its own.
+# NAME_program in the caller, for tests of its own (NAME_runner is cached).
 function(audiosim_cross_host name)
   if(NOT TARGET program_test)
     return()
@@ -80,6 +80,5 @@ function(audiosim_cross_host name)
     set_tests_properties(${name}_setup PROPERTIES ENVIRONMENT "${environment}" FIXTURES_SETUP ${name} LABELS hosts)
     set_tests_properties(${name}_output PROPERTIES FIXTURES_REQUIRED ${name})
   endif()
-  set(${name}_runner ${runner} PARENT_SCOPE)
   set(${name}_program ${program} PARENT_SCOPE)
 endfunction()

@@ -8,9 +8,9 @@ short, written twice over or in two interleaved channels is named so; only
 samples that are not the tone's own are judged by their length (one second
 at another common rate: the tone resampled). The reference is --reference
 FILE, or else this tool's own model of the algorithm, which can also render
-the tone with the mistakes that implementers make. Exit status: 0 identical, 1 different
-(with a diagnosis in samples and milliseconds), 2 unreadable or unusable
-input. Standard library only; a few seconds at most.
+the tone with the mistakes that implementers make. Exit status: 0 identical,
+1 different (with a diagnosis in samples and milliseconds), 2 unreadable or
+unusable input. Standard library only; a few seconds at most.
 """
 import argparse
 import itertools
