@@ -1,5 +1,6 @@
 # Hardening for a program, as distributions build their packages: PIE, stack
-# protector and stack-clash probes, control-flow protection, fortified C
+# protector and stack-clash flags (which add nothing to this program: no
+# function keeps an array on the stack), control-flow protection, fortified C
 # library calls and full RELRO. Only where a loader and a C library use it
 # (not on bare metal or in WebAssembly; Windows gets ASLR and DEP from the
 # linker's defaults), and only the flags the compiler takes for its target:

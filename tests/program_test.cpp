@@ -53,10 +53,13 @@ const Need mounts = {
     R"sh(unshare -m --propagation unchanged sh -c 'mount --make-rprivate "$(stat -c %m .)"')sh",
     "needs a mount namespace whose mounts can be made private (CAP_SYS_ADMIN, no chroot)"};
 
+// The run itself, its words in the shell commands around it.
+#define RUN "\"$@\""
+
 struct Row {
     const char* name;
-    const char* prepare;                 // shell commands in the run's folder, as the row's user
-    const char* wrapper;                 // shell command around the run, "$@"; its status is the run's
+    const char* prepare = "";            // shell commands in the run's folder, as the row's user
+    const char* wrapper = RUN;           // shell command around the run; its status is the run's
     int err = 0;                         // errno of the one line reported; 0: success
     const char* tone_in = "result.bin";  // the file that must hold the tone; nullptr: none
     const Need* need = &nothing;
@@ -229,10 +232,9 @@ TEST_P(Output, Run) {
     }
 }
 
-// The run: plain; failing a call on result.bin (LeakSanitizer cannot work
-// under a tracer); under a file-size limit with SIGXFSZ ignored, so that the
-// kernel takes what fits, then refuses the rest with EFBIG.
-#define RUN "\"$@\""
+// The run failing a call on result.bin (LeakSanitizer cannot work under a
+// tracer); under a file-size limit with SIGXFSZ ignored, so that the kernel
+// takes what fits, then refuses the rest with EFBIG.
 #define TRACED(fault) \
     "strace -f -o /dev/null -E ASAN_OPTIONS=detect_leaks=0 -P result.bin -e inject=" fault " " RUN
 #define LIMITED(bytes)                                                                                \
@@ -243,37 +245,75 @@ TEST_P(Output, Run) {
 #define LONGER "head -c 100000 /dev/zero >"
 
 const Row rows[] = {
-    {"fresh_folder", "", "umask 022; " RUN " && test $(stat -c %a result.bin) = 644"},
-    {"fresh_folder_umask_077", "", "umask 077; " RUN " && test $(stat -c %a result.bin) = 600"},
-    {"arguments_ignored", "", RUN " --help -o other.bin"},
-    {"earlier_longer_file", LONGER "result.bin && chmod 640 result.bin && setfacl -m u:65534:--- result.bin",
-     RUN, 0, "result.bin", &acl},
-    {"second_hard_link", OLD " && ln result.bin other", RUN, 0, "other"},
-    {"link_to_a_file", "mkdir o && " LONGER "o/t && ln -s o/t result.bin", RUN, 0, "o/t"},
-    {"dangling_link", "ln -s missing result.bin", RUN, 0, "missing"},
-    {"dev_null", "ln -s /dev/null result.bin", RUN, 0, nullptr},
-    {"dev_full", "ln -s /dev/full result.bin", RUN, ENOSPC, nullptr},
-    {"fifo_with_a_reader", "mkfifo result.bin && touch h",
-     "timeout 10 cat result.bin >h & " RUN "; s=$?; wait; exit $s", 0, "h"},
-    {"folder", "mkdir result.bin", RUN, EISDIR, nullptr, &nothing, true},
-    {"read_only_file_of_its_owner", OLD " && chmod 444 result.bin", RUN, EACCES, nullptr, &other_user, true},
+    {.name = "fresh_folder", .wrapper = "umask 022; " RUN " && test $(stat -c %a result.bin) = 644"},
+    {.name = "fresh_folder_umask_077",
+     .wrapper = "umask 077; " RUN " && test $(stat -c %a result.bin) = 600"},
+    {.name = "arguments_ignored", .wrapper = RUN " --help -o other.bin"},
+    {.name = "earlier_longer_file",
+     .prepare = LONGER "result.bin && chmod 640 result.bin && setfacl -m u:65534:--- result.bin",
+     .need = &acl},
+    {.name = "second_hard_link", .prepare = OLD " && ln result.bin other", .tone_in = "other"},
+    {.name = "link_to_a_file",
+     .prepare = "mkdir o && " LONGER "o/t && ln -s o/t result.bin",
+     .tone_in = "o/t"},
+    {.name = "dangling_link", .prepare = "ln -s missing result.bin", .tone_in = "missing"},
+    {.name = "dev_null", .prepare = "ln -s /dev/null result.bin", .tone_in = nullptr},
+    {.name = "dev_full", .prepare = "ln -s /dev/full result.bin", .err = ENOSPC, .tone_in = nullptr},
+    {.name = "fifo_with_a_reader",
+     .prepare = "mkfifo result.bin && touch h",
+     .wrapper = "timeout 10 cat result.bin >h & " RUN "; s=$?; wait; exit $s",
+     .tone_in = "h"},
+    {.name = "folder", .prepare = "mkdir result.bin", .err = EISDIR, .tone_in = nullptr, .untouched = true},
+    {.name = "read_only_file_of_its_owner",
+     .prepare = OLD " && chmod 444 result.bin",
+     .err = EACCES,
+     .tone_in = nullptr,
+     .need = &other_user,
+     .untouched = true},
     // The folder is opened again for its removal.
-    {"locked_folder", LONGER "result.bin && chmod 555 .", RUN "; s=$?; chmod 755 .; exit $s", 0, "result.bin",
-     &other_user},
-    {"bind_mounted_file", LONGER "o && touch result.bin",
-     R"sh(unshare -m --propagation unchanged sh -c 'mount --make-rprivate "$(stat -c %m .)" && )sh"
-     R"sh(mount --bind o result.bin && "$@"' sh "$@")sh",
-     0, "o", &mounts},
-    {"traced_open_fails", OLD, TRACED("openat:error=EPERM"), EPERM, nullptr, &tracer, true},
-    {"traced_write_fails", OLD, TRACED("write:error=ENOSPC"), ENOSPC, nullptr, &tracer},
+    {.name = "locked_folder",
+     .prepare = LONGER "result.bin && chmod 555 .",
+     .wrapper = RUN "; s=$?; chmod 755 .; exit $s",
+     .need = &other_user},
+    {.name = "bind_mounted_file",
+     .prepare = LONGER "o && touch result.bin",
+     .wrapper = R"sh(unshare -m --propagation unchanged sh -c 'mount --make-rprivate "$(stat -c %m .)" && )sh"
+                R"sh(mount --bind o result.bin && "$@"' sh "$@")sh",
+     .tone_in = "o",
+     .need = &mounts},
+    {.name = "traced_open_fails",
+     .prepare = OLD,
+     .wrapper = TRACED("openat:error=EPERM"),
+     .err = EPERM,
+     .tone_in = nullptr,
+     .need = &tracer,
+     .untouched = true},
+    {.name = "traced_write_fails",
+     .prepare = OLD,
+     .wrapper = TRACED("write:error=ENOSPC"),
+     .err = ENOSPC,
+     .tone_in = nullptr,
+     .need = &tracer},
     // A failure without a reason (close answers 1) reads EIO; of two failures, the first one's is told.
-    {"traced_close_fails_without_reason", OLD, TRACED("close:retval=1"), EIO, "result.bin", &tracer},
-    {"traced_write_and_close_fail", OLD, TRACED("write:error=ENOSPC -e inject=close:error=EDQUOT"), ENOSPC,
-     nullptr, &tracer},
-    {"traced_close_fails", OLD, TRACED("close:error=EDQUOT"), EDQUOT, "result.bin", &tracer},
-    {"size_limit_cuts_the_write", "", LIMITED(51200), EFBIG, nullptr},
-    {"size_limit_just_fits", "", LIMITED(88200)},
-    {"sixteen_runs_at_once", "", RUN, 0, "result.bin", &nothing, false, 16},
+    {.name = "traced_close_fails_without_reason",
+     .prepare = OLD,
+     .wrapper = TRACED("close:retval=1"),
+     .err = EIO,
+     .need = &tracer},
+    {.name = "traced_write_and_close_fail",
+     .prepare = OLD,
+     .wrapper = TRACED("write:error=ENOSPC -e inject=close:error=EDQUOT"),
+     .err = ENOSPC,
+     .tone_in = nullptr,
+     .need = &tracer},
+    {.name = "traced_close_fails",
+     .prepare = OLD,
+     .wrapper = TRACED("close:error=EDQUOT"),
+     .err = EDQUOT,
+     .need = &tracer},
+    {.name = "size_limit_cuts_the_write", .wrapper = LIMITED(51200), .err = EFBIG, .tone_in = nullptr},
+    {.name = "size_limit_just_fits", .wrapper = LIMITED(88200)},
+    {.name = "sixteen_runs_at_once", .runs = 16},
 };
 
 INSTANTIATE_TEST_SUITE_P(, Output, testing::ValuesIn(rows),

@@ -1,9 +1,5 @@
-// audiosim: renders one second of a two-operator FM tone in integer fixed point
-// and writes it to result.bin (sample_file.cpp). Costs: a table of sines at
-// start-up (waveform.cpp), then pure integer work (two table lookups per
-// sample) into one fixed 88,200-byte buffer, with nothing allocated. Silent on
-// success; on a failure the writer prints one line to standard error and the
-// run exits with status 1.
+// audiosim: renders one second of a two-operator FM tone in integer fixed
+// point and writes it to result.bin.
 #include <cstdint>
 #include <cstdlib>
 
@@ -13,21 +9,19 @@
 int main() {
     generate_sin_table();
 
-    // Base phase increment per sample, in accumulator units (2^20 a cycle):
-    // the carrier at about 430.7 Hz when played at 44,100 samples a second.
+    // Base phase increment per sample, in accumulator units (2^20 a cycle).
     const int32_t freq = 10240;
-    // Each operator's frequency as a multiple of freq, in sixteenths: the
-    // carrier (operator 1) at 1x, the modulator (operator 2) at 2x.
+    // Frequencies as multiples of freq, in sixteenths: the carrier (operator
+    // 1) at 1x, the modulator (operator 2) at 2x.
     const int32_t op1_ratio = 16;
     const int32_t op2_ratio = 32;
     const int32_t ratio_unit = 16;
-    // Accumulator bits below the 10-bit lookup phase: the fraction.
+    // Accumulator bits below the 10-bit lookup phase.
     const int phase_fraction_bits = 10;
 
     int32_t op1_phase = 0;
     int32_t op2_phase = 0;
-    // Static, not on the stack: 88,200 bytes would overflow a small stack (a
-    // 64 KiB WebAssembly or microcontroller stack, a thread's, ulimit -s).
+    // Static: 88,200 bytes would overflow a 64 KiB stack.
     static int16_t result[sample_count];
     int idx = 0;
 
@@ -36,8 +30,8 @@ int main() {
         const int32_t op2_freq = (op2_ratio * freq) / ratio_unit;
         op2_phase = op2_phase + op2_freq;
         const int32_t op2_val = lookup_sin(static_cast<uint32_t>(op2_phase >> phase_fraction_bits));
-        // The modulator's raw value moves the carrier's accumulator for good:
-        // it drives the carrier's frequency, not just this sample's phase.
+        // The modulator's raw value stays in the carrier's accumulator: it
+        // drives the carrier's frequency, not just this sample's phase.
         const int32_t op1_freq = (op1_ratio * freq) / ratio_unit;
         op1_phase = op1_phase + (op2_val + op1_freq);
         const int32_t op1_val = lookup_sin(static_cast<uint32_t>(op1_phase >> phase_fraction_bits));

@@ -1,6 +1,5 @@
 // The sample file, result.bin: one second of 16-bit samples, low byte first,
-// one channel, no header (88,200 bytes). Writing it costs an open, one fwrite
-// and a close; only the C library allocates (its stream and its buffer).
+// one channel, no header (88,200 bytes).
 #ifndef AUDIOSIM_SAMPLE_FILE_H
 #define AUDIOSIM_SAMPLE_FILE_H
 
@@ -11,9 +10,7 @@
 constexpr int sample_rate = 44100;
 constexpr int sample_count = sample_rate;
 
-// A sample as the file stores it, for the buffer handed to write_sample_file:
-// its two bytes put low byte first with shifts, the same code on every host
-// (on a little-endian one the sample itself, and no work).
+// A sample with its bytes in file order, low byte first, on any host.
 inline int16_t in_file_order(int16_t sample) {
     constexpr unsigned byte_bits = 8;
     constexpr uint16_t low_byte = 0xFF;
@@ -25,9 +22,8 @@ inline int16_t in_file_order(int16_t sample) {
     return stored;
 }
 
-// Writes samples, each already in file order, to result.bin, opened as a
-// plain fopen "wb" opens it. Returns false after reporting a failure in one
-// line on standard error.
+// Writes samples, each already in file order, to result.bin. Returns false
+// after reporting a failure in one line on standard error.
 bool write_sample_file(const int16_t (&samples)[sample_count]);
 
 #endif

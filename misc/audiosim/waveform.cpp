@@ -1,5 +1,4 @@
-// Quarter-wave sine table: 512 bytes, built once with a sin() per entry (255
-// calls where the compiler folds sin(0), as g++ does when optimising).
+// The quarter-wave sine table, built once with double-precision sines.
 #include "waveform.h"
 
 #include <cmath>
@@ -18,8 +17,8 @@ int16_t sin_table[sin_table_size];
 void generate_sin_table() {
     for (int i = 0; i < sin_table_size; ++i) {
         // Divide first, then scale by pi/2, so every host computes the same
-        // angle. Each scaled sine lies at least 0.01 from an integer, so
-        // truncation gives the same entry with any correct sin().
+        // angle. Each scaled sine lies at least 0.01 from an integer, so any
+        // correct sin() truncates to the same entry.
         const double phi = (i / static_cast<double>(sin_table_size)) * quarter_cycle_radians;
         sin_table[i] = static_cast<int16_t>(std::sin(phi) * sin_scale);
     }

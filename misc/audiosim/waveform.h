@@ -1,6 +1,4 @@
-// Quarter-wave sine table: 256 entries of 16 bits (512 bytes), built once at
-// start-up with a double-precision sine per entry; every lookup after that is
-// integer only: one table read and two sign masks, inline in the render loop.
+// Quarter-wave sine table and its integer-only lookup of a 10-bit phase.
 #ifndef AUDIOSIM_WAVEFORM_H
 #define AUDIOSIM_WAVEFORM_H
 
@@ -23,9 +21,8 @@ constexpr unsigned mirror_bit = 8;
 // Lookup phase bit 9: set in the negative half-wave.
 constexpr unsigned negative_bit = 9;
 
-// All ones (-1) where the given bit of phase is set, else 0: the sign mask of
-// fixed-point code. The shift left puts the bit on top; the arithmetic shift
-// right (defined since C++20) spreads it over the word. No branch, no compare.
+// All ones (-1) where the given bit of phase is set, else 0: the shift left
+// puts the bit on top, the arithmetic shift right (C++20) spreads it.
 constexpr int32_t bit_mask(uint32_t phase, unsigned bit) {
     constexpr unsigned top_bit = 31;
     return static_cast<int32_t>(phase << (top_bit - bit)) >> top_bit;
