@@ -1,40 +1,63 @@
-"""Reading a sample file as audiosim writes it, or the same samples as a WAV,
-for the tools beside it (plot_tone.py, compare_tone.py). Standard library only.
+"""Reading what audio programs write, for the tools beside it (compare_tone.py,
+plot_tone.py): every format libsndfile reads, else raw signed 16-bit
+little-endian samples with no header, as audiosim writes result.bin. Needs
+numpy and soundfile (Debian's python3-numpy and python3-soundfile).
 """
 import io
-import wave
+
+import numpy as np
+import soundfile
 
 SAMPLE_RATE = 44100  # samples per second
-BYTES_PER_SAMPLE = 2  # signed 16-bit, low byte first
+FULL_SCALE = 32768  # a 16-bit sample's value per unit of libsndfile's floats
+MOST_BYTES = 128 << 20  # files are read whole: a larger one is refused
+# Where the headers libsndfile reads show who they are: a file that starts so
+# but that libsndfile refuses is a damaged header, not samples.
+SIGNATURES = ((0, b"RIFF", "WAV"), (0, b"RIFX", "WAV"), (0, b"RF64", "WAV"), (8, b"WAVE", "WAV"),
+              (12, b"fmt ", "WAV"), (0, b"fLaC", "FLAC"), (0, b"FORM", "AIFF"), (8, b"AIFF", "AIFF"),
+              (8, b"AIFC", "AIFF"), (0, b"OggS", "Ogg"), (0, b".snd", "AU"), (0, b"caff", "CAF"))
 
 
 class ToneError(Exception):
     """A failure worth one line on standard error."""
 
 
-def read_sample_bytes(path):
-    """The samples of path as signed 16-bit little-endian bytes, and the rate
-    its WAV header gives (None for a raw file). A file that starts as a WAV
-    must be a 16-bit mono one (read with Python's wave module); any other file
-    is raw and must hold whole samples."""
+class Samples:
+    """A file's samples, interleaved, in 16-bit units (int32 where they are
+    whole numbers, else float64); its rate (None for a raw file), channels,
+    the words for the header read (None for raw), and a raw file's bytes."""
+
+    def __init__(self, values, rate, channels=1, header=None, data=None):
+        self.values, self.rate, self.channels, self.header, self.data = values, rate, channels, header, data
+
+
+def read(path):
+    """The samples of path; ToneError if it has none that can be read."""
     try:
         with open(path, "rb") as file:
-            data = file.read()
+            data = file.read(MOST_BYTES + 1)
     except OSError as error:
         raise ToneError(f"{path}: {error.strerror}") from None
-    rate = None
-    if data[:4] == b"RIFF" and data[8:12] == b"WAVE":
-        try:
-            with wave.open(io.BytesIO(data)) as wav:
-                shape, rate = (wav.getnchannels(), wav.getsampwidth()), wav.getframerate()
-                data = wav.readframes(wav.getnframes())
-        except (wave.Error, EOFError) as error:
-            raise ToneError(f"{path}: not a WAV file that Python's wave module reads ({error})") from None
-        if shape != (1, BYTES_PER_SAMPLE):
-            raise ToneError(f"{path}: a WAV of {8 * shape[1]}-bit samples in {shape[0]} channel(s): "
-                            f"only 16-bit mono is read")
-    elif len(data) % BYTES_PER_SAMPLE != 0:
-        raise ToneError(f"{path}: {len(data)} bytes is not a whole number of 16-bit samples")
-    if not data:
+    if len(data) > MOST_BYTES:
+        raise ToneError(f"{path}: larger than {MOST_BYTES >> 20} MiB, more than this tool reads")
+    try:
+        with soundfile.SoundFile(io.BytesIO(data)) as sound:
+            header = (f"{sound.format_info}, {sound.subtype_info}, {sound.channels} channel"
+                      f"{'' if sound.channels == 1 else 's'}, {sound.samplerate:,} samples a second")
+            values = sound.read(dtype="float64").reshape(-1) * FULL_SCALE
+            samples = Samples(values, sound.samplerate, sound.channels, header)
+    except (soundfile.LibsndfileError, RuntimeError) as error:
+        kinds = [kind for at, tag, kind in SIGNATURES if data[at:at + len(tag)] == tag]
+        if kinds:
+            raise ToneError(f"{path}: starts like a {kinds[0]} header, but libsndfile cannot read it "
+                            f"({getattr(error, 'error_string', error)}); not read as samples") from None
+        if len(data) % 2 != 0:
+            raise ToneError(f"{path}: no header libsndfile knows, and {len(data)} bytes is not a whole "
+                            f"number of 16-bit samples") from None
+        samples = Samples(np.frombuffer(data, dtype="<i2").astype(np.int32), None, data=data)
+    if not samples.values.size:
         raise ToneError(f"{path}: holds no samples")
-    return data, rate
+    if samples.values.dtype != np.int32 and np.array_equal(samples.values, np.round(samples.values)) \
+            and np.abs(samples.values).max() < 1 << 31:
+        samples.values = samples.values.astype(np.int32)
+    return samples
