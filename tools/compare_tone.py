@@ -307,7 +307,8 @@ def print_trace(count):
 def main(argv=None):
     parser = argparse.ArgumentParser(
         prog=PROG, description="Tell whether CANDIDATE (any file libsndfile reads, else raw signed 16-bit "
-        "little-endian mono) holds audiosim's tone and, if not, why.")
+        "little-endian mono) holds audiosim's tone and, if not, why.",
+        epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("candidate", nargs="?", help="the file to check")
     parser.add_argument("--reference", metavar="FILE",
                         help="the tone to compare with (default: this tool's own model of it)")

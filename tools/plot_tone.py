@@ -143,7 +143,8 @@ def main(argv=None):
         description="Plot a sample file (any file libsndfile reads, else raw signed 16-bit little-endian "
         "mono at 44,100 Hz): the first 10 ms of the waveform and the spectrum from 0 to 5 kHz, with the "
         "carrier and modulator frequencies marked; or, with --reference, the file over the reference "
-        "around their first difference.")
+        "around their first difference.",
+        epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("file", nargs="?", default="result.bin",
                         help="sample file to read (default: %(default)s)")
     parser.add_argument("-o", "--output", default="result.png",
