@@ -58,6 +58,9 @@ WEIGHTS = (None, *range(-12, 0), *range(1, 16))
 RAW_FORMATS = (("<i4", 0, "32-bit integer"), ("<f4", 0, "32-bit float"), ("<f8", 0, "64-bit float"),
                ("i1", 0, "8-bit signed"), ("u1", 128, "8-bit unsigned"),
                ("<u2", 32768, "unsigned 16-bit (offset binary)"), (">i2", 0, "big-endian 16-bit"))
+# The quarter-wave table, truncated as audiosim builds it, and rounded.
+SCALED_SINES = np.sin(np.arange(256) / 256.0 * 1.5707963267948966) * 32767.0
+TABLES = {False: np.trunc(SCALED_SINES).astype(np.int64), True: np.round(SCALED_SINES).astype(np.int64)}
 STATE = ("op2_phase", "op2_phase >> 10", "op2_val", "op1_phase", "op1_phase >> 10", "idx", "sample")
 
 
@@ -73,8 +76,7 @@ def render(mistakes=(), count=SAMPLE_COUNT, freq=FREQ, op1_ratio=OP1_RATIO, op2_
     """The tone's samples as audiosim renders them, or with the named mistakes
     or other constants (arrays of them render one row each); with state, the
     values of STATE per sample."""
-    scaled = np.sin(np.arange(256) / 256.0 * 1.5707963267948966) * 32767.0
-    table = (np.round(scaled) if "rounded" in mistakes else np.trunc(scaled)).astype(np.int64)
+    table = TABLES["rounded" in mistakes]
     negated, first = "negated" in mistakes, "read_first" in mistakes
     k = np.arange(1, count + 1, dtype=np.int64)
     op2_freq = op2_ratio * freq // RATIO_UNIT

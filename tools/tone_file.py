@@ -3,6 +3,7 @@ plot_tone.py): every format libsndfile reads, else raw signed 16-bit
 little-endian samples with no header, as audiosim writes result.bin. Needs
 numpy and soundfile (Debian's python3-numpy and python3-soundfile).
 """
+import dataclasses
 import io
 
 import numpy as np
@@ -22,13 +23,17 @@ class ToneError(Exception):
     """A failure worth one line on standard error."""
 
 
+@dataclasses.dataclass
 class Samples:
     """A file's samples, interleaved, in 16-bit units (int32 where they are
     whole numbers, else float64); its rate (None for a raw file), channels,
     the words for the header read (None for raw), and a raw file's bytes."""
 
-    def __init__(self, values, rate, channels=1, header=None, data=None):
-        self.values, self.rate, self.channels, self.header, self.data = values, rate, channels, header, data
+    values: np.ndarray
+    rate: int | None
+    channels: int = 1
+    header: str | None = None
+    data: bytes | None = None
 
 
 def read(path):
@@ -46,7 +51,7 @@ def read(path):
                       f"{'' if sound.channels == 1 else 's'}, {sound.samplerate:,} samples a second")
             values = sound.read(dtype="float64").reshape(-1) * FULL_SCALE
             samples = Samples(values, sound.samplerate, sound.channels, header)
-    except (soundfile.LibsndfileError, RuntimeError) as error:
+    except RuntimeError as error:  # soundfile's LibsndfileError among them
         kinds = [kind for at, tag, kind in SIGNATURES if data[at:at + len(tag)] == tag]
         if kinds:
             raise ToneError(f"{path}: starts like a {kinds[0]} header, but libsndfile cannot read it "
