@@ -2,112 +2,94 @@
 """Tell whether a file holds audiosim's tone and, if not, why.
 
 The candidate is any file libsndfile reads (WAV, FLAC, AIFF, ...: its header
-is named on the first line; 24-bit or float samples hold the tone when they
-hold its 16-bit values exactly), or else raw signed 16-bit little-endian
-mono, as audiosim writes result.bin. The samples are judged first: another
-raw sample format; the tone made with a common mistake or other constants;
-flipped, scaled, reversed, repeated, in two channels, delayed or advanced (by
-cross-correlation); only then the length (the tone resampled, where the
-samples correlate with it at that rate). Otherwise the first differing sample
-is given with the tone's state there, in the program's names; --trace N
-prints that state for the first N samples, --plot draws the difference. The
-reference is --reference FILE, or else this tool's own model of the tone.
-Exit status: 0 identical, 1 different, 2 unreadable or unusable input.
-Needs numpy and soundfile; a few seconds at most.
+is named on the first line, and a WAV header is checked against itself and
+its bytes; 24-bit or float samples hold the tone when they hold its 16-bit
+values exactly), or else raw signed 16-bit little-endian mono, as audiosim
+writes result.bin. Lengths and times are in frames; of several channels each
+is judged, and the one that holds the tone is named. A difference is
+explained by the first of these that fits: values that are not numbers,
+silence; interleaved channels or another raw sample format; the tone made
+with a common mistake or other constants; flipped or scaled, reversed,
+repeated, delayed or advanced (by cross-correlation), resampled (where the
+samples correlate with it at that rate); else the first differing sample,
+with the tone's state there in the program's names. --trace N prints that
+state for the first N samples, --plot draws the difference. The reference
+is --reference FILE, or else this tool's own model of the tone.
+
+Exit status: 0 identical, 1 different, 2 could not (bad arguments,
+unreadable or unusable input, a picture it cannot write), with one line on
+standard error. Needs numpy and soundfile; a few seconds at most.
 """
 import argparse
+import dataclasses
 import itertools
 import math
 import sys
 
+from tone_cli import COULD_NOT, Parser, run
+
 PROG = "compare_tone"
 try:
     import numpy as np
-    from tone_file import SAMPLE_RATE, ToneError, read
+
+    import tone_model
+    from tone_file import read
 except ImportError as missing:
     print(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})", file=sys.stderr)
-    sys.exit(2)
-SAMPLE_COUNT = 44100  # one second
-FREQ = 10240  # base phase increment per sample; one cycle is 2**20 units
-OP1_RATIO, OP2_RATIO, RATIO_UNIT = 16, 32, 16  # carrier and modulator, in sixteenths of FREQ
-FRACTION_BITS = 10  # accumulator bits below the lookup phase
+    sys.exit(COULD_NOT)
+
+# Judgement thresholds, each with its reason.
+ROUNDING = 1.5  # an integer format's values may be off by its own rounding and the tone's by 1
+FLOAT_ROUNDING = 1e-6  # a float format's values, relative to the largest: 32-bit floats hold 24 bits
+NO_GAIN = 1e-3  # gains this close to 1 are not called scaling: 0.009 dB, below one 16-bit step at full scale
+SILENT = 0.5  # stretches of less energy than this (squared 16-bit units) are silence: no correlation
+PEAK_SCORE = 0.5  # correlation peaks below this are not tried: unrelated sounds score near 0
+RESAMPLED_SCORE = 0.9  # a resampled tone correlates above this with the tone moved to its rate
+RESAMPLER_DELAY = 2  # frames a resampled file may lag by
 # Rates a file may have been resampled to, in samples a second.
 COMMON_RATES = (8000, 11025, 16000, 22050, 24000, 32000, 48000, 88200, 96000, 176400, 192000)
-PREFIX = 32  # samples a trial of other constants is first judged by
+PREFIX = 32  # frames a trial of other constants is first judged by
 TRIALS_AT_ONCE = 8192  # trials rendered side by side, to bound memory
-RESAMPLER_DELAY = 2  # samples a resampled file may lag by
-CORRELATION_BLOCK = 1 << 20  # lags cross-correlated at once
+CORRELATION_BLOCK = 1 << 20  # lags cross-correlated at once, to bound memory
 # The tone nearly repeats every 512 samples, so the true lag need not be the
-# best-correlated one: this many of the best peaks are checked.
+# best-correlated one: this many of the best peaks are tried.
 PEAKS = 64
-
-MISTAKES = {
-    "rounded": "the table rounded instead of truncated",
-    "negated": "the negative half negated instead of complemented",
-    "read_first": "each accumulator read before it is advanced",
-    "previous_modulator": "the carrier taking the previous sample's modulator value",
-    "lookup_argument": "the modulator added to the carrier's lookup argument for one sample, "
-                       "not into its accumulator",
-}
+MOST_INTERLEAVED = 8  # interleaved channels looked for in a raw file
+MOST_CHANNELS_JUDGED = 4  # channels judged one by one; the others are only compared
 # Constants searched, one at a time, with the tone's own for the others.
-SEARCHED = (("freq", FREQ, np.arange(1, 1 << 17)), ("op1_ratio", OP1_RATIO, np.arange(0, 257)),
-            ("op2_ratio", OP2_RATIO, np.arange(0, 257)))
+SEARCHED = (("freq", np.arange(1, 1 << 17)), ("op1_ratio", np.arange(0, 257)),
+            ("op2_ratio", np.arange(0, 257)))
 # The modulator's value as it enters the carrier's accumulator: shifted right
 # by this many bits (left where negative); None leaves it out.
 WEIGHTS = (None, *range(-12, 0), *range(1, 16))
 RAW_FORMATS = (("<i4", 0, "32-bit integer"), ("<f4", 0, "32-bit float"), ("<f8", 0, "64-bit float"),
                ("i1", 0, "8-bit signed"), ("u1", 128, "8-bit unsigned"),
                ("<u2", 32768, "unsigned 16-bit (offset binary)"), (">i2", 0, "big-endian 16-bit"))
-# The quarter-wave table, truncated as audiosim builds it, and rounded.
-SCALED_SINES = np.sin(np.arange(256) / 256.0 * 1.5707963267948966) * 32767.0
-TABLES = {False: np.trunc(SCALED_SINES).astype(np.int64), True: np.round(SCALED_SINES).astype(np.int64)}
-STATE = ("op2_phase", "op2_phase >> 10", "op2_val", "op1_phase", "op1_phase >> 10", "idx", "sample")
 
 
-def lookup_sin(table, phase, negated=False):
-    """The sine of each lookup phase (only bits 0 to 9 count), and the table index read."""
-    idx = np.where(phase & 0x100, ~phase, phase) & 0xFF
-    val = table[idx]
-    return np.where(phase & 0x200, -val if negated else ~val, val), idx  # ~val is -val - 1
+@dataclasses.dataclass
+class Case:
+    """One channel of a candidate against the reference: their values, the
+    reference's name and rate, whether the model made the reference (so that
+    it can explain it), and the raw bytes of a raw candidate."""
 
+    values: np.ndarray
+    reference: np.ndarray
+    name: str = "the tone"
+    rate: int = tone_model.sample_rate
+    modelled: bool = True
+    data: bytes | None = None
 
-def render(mistakes=(), count=SAMPLE_COUNT, freq=FREQ, op1_ratio=OP1_RATIO, op2_ratio=OP2_RATIO, weight=0,
-           state=False):
-    """The tone's samples as audiosim renders them, or with the named mistakes
-    or other constants (arrays of them render one row each); with state, the
-    values of STATE per sample."""
-    table = TABLES["rounded" in mistakes]
-    negated, first = "negated" in mistakes, "read_first" in mistakes
-    k = np.arange(1, count + 1, dtype=np.int64)
-    op2_freq = op2_ratio * freq // RATIO_UNIT
-    op1_freq = op1_ratio * freq // RATIO_UNIT
-    op2_phase = k * op2_freq
-    op2_val = lookup_sin(table, (op2_phase - op2_freq if first else op2_phase) >> FRACTION_BITS, negated)[0]
-    if "previous_modulator" in mistakes:
-        op2_val = np.concatenate(([0], op2_val[:-1]))
-    entering = 0 * op2_val if weight is None else op2_val >> weight if weight >= 0 else op2_val << -weight
-    if "lookup_argument" in mistakes:
-        op1_phase = k * op1_freq
-        argument = op1_phase - (op1_freq if first else 0) + entering
-    else:
-        steps = entering + op1_freq
-        op1_phase = np.cumsum(steps, axis=-1)
-        argument = op1_phase - steps if first else op1_phase
-    sample, idx = lookup_sin(table, argument >> FRACTION_BITS, negated)
-    if state:
-        return dict(zip(STATE, (op2_phase, op2_phase >> FRACTION_BITS, op2_val, op1_phase,
-                                op1_phase >> FRACTION_BITS, idx, sample)))
-    return sample
+    def at(self, frame):
+        """A frame's place: its index and its time."""
+        return f"sample {frame:,} ({frame * 1000 / self.rate:,.3f} ms)"
 
+    def span(self, count):
+        """A number of frames and the time they take."""
+        return f"{count_words(count)} ({count * 1000 / self.rate:,.3f} ms)"
 
-def at(index):
-    """A sample's place: its index and its time in milliseconds."""
-    return f"sample {index:,} ({index * 1000 / SAMPLE_RATE:,.3f} ms)"
-
-
-def span(count):
-    """A number of samples and the time they take."""
-    return f"{count:,} sample{'' if count == 1 else 's'} ({count * 1000 / SAMPLE_RATE:,.3f} ms)"
+    def same_length(self):
+        return len(self.values) == len(self.reference)
 
 
 def gain_of(x, reference, integers=True):
@@ -116,64 +98,169 @@ def gain_of(x, reference, integers=True):
     if not np.any(reference) or not np.isfinite(x).all():
         return None
     gain = float(np.dot(x, reference) / np.dot(reference, reference))
-    tolerance = 1.5 if integers else 1e-6 * float(np.abs(x).max())
-    power = math.copysign(2.0 ** round(math.log2(abs(gain))), gain) if gain else 0.0
-    for tried in (power, gain):  # a power of two where it fits as well (8 bits: / 256)
-        if abs(tried) * np.abs(reference).max() > 2 * tolerance and np.abs(x - tried * reference).max() <= tolerance:
-            return tried
+    tolerance = ROUNDING if integers else FLOAT_ROUNDING * float(np.abs(x).max())
+    tried = [gain]
+    if gain:  # a power of two where it fits as well (8 bits: / 256)
+        tried.insert(0, math.copysign(2.0 ** round(math.log2(abs(gain))), gain))
+    for each in tried:
+        large_enough = abs(each) * np.abs(reference).max() > 2 * tolerance
+        if large_enough and np.abs(x - each * reference).max() <= tolerance:
+            return each
     return None
 
 
 def times_words(gain):
-    return f"x {gain:,.6g}" if abs(gain) >= 1 else f"/ {1 / gain:,.6g}"
+    if abs(gain) >= 1:
+        return f"x {gain:,.6g}"
+    return f"/ {1 / gain:,.6g}"
 
 
-def raw_format(data, reference, name):
+# The checks. Each takes a Case whose values differ from its reference and
+# gives the lines that explain how, or [] where it explains nothing.
+
+def not_numbers(case):
+    bad = int(np.count_nonzero(~np.isfinite(case.values)))
+    if not bad:
+        return []
+    first = int(np.flatnonzero(~np.isfinite(case.values))[0])
+    return [f"{bad:,} of its {len(case.values):,} values are not numbers (NaN or infinite), the first at "
+            f"{case.at(first)}"]
+
+
+def silent(case):
+    if np.any(case.values):
+        return []
+    return [f"silence: every one of its {case.span(len(case.values))} is 0"]
+
+
+def interleaved(case):
+    """A raw file whose samples are interleaved channels, one or more of them
+    the tone and the others silent (else the bytes may be another format)."""
+    n = len(case.reference)
+    for count in range(2, MOST_INTERLEAVED + 1):
+        if case.data is None or len(case.values) != count * n:
+            continue
+        channels = case.values.reshape(n, count).T
+        holding = [k for k in range(count) if np.array_equal(channels[k], case.reference)]
+        silence = [channel_name(k, count) for k in range(count) if not channels[k].any()]
+        if not holding or len(holding) + len(silence) < count:
+            continue
+        if len(holding) == count:
+            return [f"{case.name} in {count} interleaved channels, each sample {count} times: "
+                    f"{count} channels, not mono"]
+        named = ", ".join(channel_name(k, count) for k in holding)
+        return [f"{case.name} in {named} of {count} interleaved channels; silent: {', '.join(silence)}: "
+                f"{count} channels, not mono"]
+    return []
+
+
+def channel_name(k, count):
+    """Channel k (from 0) of count, as a listener calls it."""
+    side = {0: " (left)", 1: " (right)"}.get(k, "") if count == 2 else ""
+    return f"channel {k + 1}{side}"
+
+
+def raw_format(case):
+    """A raw file of another sample format that holds the tone's values."""
+    if case.data is None:
+        return []
     for dtype, offset, words in RAW_FORMATS:
-        if len(data) == np.dtype(dtype).itemsize * len(reference):
-            with np.errstate(invalid="ignore"):  # NaN bytes, as floats
-                x = np.frombuffer(data, dtype).astype(np.float64) - offset
-            gain = gain_of(x, reference, np.dtype(dtype).kind != "f")
-            if gain is not None and dtype == ">i2" and gain == 1:
-                return ["the byte order is swapped: each sample's high byte comes first"]
-            if gain is not None:
-                return [f"raw {words} samples, not signed 16-bit: {name}'s values {times_words(gain)}"]
-    return None
+        if len(case.data) != np.dtype(dtype).itemsize * len(case.reference):
+            continue
+        with np.errstate(invalid="ignore"):  # NaN bytes, as floats
+            x = np.frombuffer(case.data, dtype).astype(np.float64) - offset
+        gain = gain_of(x, case.reference, np.dtype(dtype).kind != "f")
+        if gain is not None and dtype == ">i2" and gain == 1:
+            return ["the byte order is swapped: each sample's high byte comes first"]
+        if gain is not None:
+            return [f"raw {words} samples, not signed 16-bit: {case.name}'s values {times_words(gain)}"]
+    return []
 
 
-def made_otherwise(candidate):
-    """How the model makes candidate with one or two mistakes or other constants; None if it does not."""
+def made_with_mistakes(case):
+    """The tone made with one or two of the common mistakes."""
+    if not (case.modelled and case.same_length()):
+        return []
     for count in (1, 2):
-        for chosen in itertools.combinations(MISTAKES, count):
-            if np.array_equal(render(chosen), candidate):
-                return "this is the tone made with " + " and ".join(MISTAKES[m] for m in chosen)
-    head = candidate[:PREFIX]
-    for constant, own, values in SEARCHED:
-        hits = [part[(render(count=PREFIX, **{constant: part[:, None]}) == head).all(axis=1)]
-                for part in np.array_split(values, -(-len(values) // TRIALS_AT_ONCE))]
-        for value in np.concatenate(hits):
-            if value != own and np.array_equal(render(**{constant: int(value)}), candidate):
-                return f"this is the tone made with {constant} {value:,}, not {own:,}"
+        for chosen in itertools.combinations(tone_model.MISTAKES, count):
+            if np.array_equal(tone_model.render(tone_model.Variant(chosen)), case.values):
+                return ["this is the tone made with " + " and ".join(tone_model.MISTAKES[m] for m in chosen)]
+    return []
+
+
+def made_with_constant(case):
+    """The tone made with another freq or ratio: trials are judged on a
+    prefix first, many side by side, then in full."""
+    if not (case.modelled and case.same_length()):
+        return []
+    head = case.values[:PREFIX]
+    for constant, values in SEARCHED:
+        own = getattr(tone_model.TONE, constant)
+        for part in np.array_split(values, -(-len(values) // TRIALS_AT_ONCE)):
+            trials = dataclasses.replace(tone_model.TONE, **{constant: part[:, None]})
+            for value in part[(tone_model.render(trials, PREFIX) == head).all(axis=1)]:
+                variant = dataclasses.replace(tone_model.TONE, **{constant: int(value)})
+                if value != own and np.array_equal(tone_model.render(variant), case.values):
+                    return [f"this is the tone made with {constant} {value:,}, not {own:,}"]
+    return []
+
+
+def made_with_weight(case):
+    """The tone made with the modulator's value shifted, or left out."""
+    if not (case.modelled and case.same_length()):
+        return []
     for weight in WEIGHTS:
-        if np.array_equal(render(weight=weight), candidate):
-            how = ("left out" if weight is None else
-                   f"shifted {'right' if weight > 0 else 'left'} by {abs(weight)} ({times_words(2.0 ** -weight)})")
-            return f"this is the tone made with the modulator's value {how} as it enters the carrier's " \
-                   f"accumulator, not added whole"
-    return None
+        if np.array_equal(tone_model.render(tone_model.Variant(weight=weight)), case.values):
+            if weight is None:
+                how = "left out"
+            else:
+                direction = "right" if weight > 0 else "left"
+                how = f"shifted {direction} by {abs(weight)} ({times_words(2.0 ** -weight)})"
+            return [f"this is the tone made with the modulator's value {how} as it enters the carrier's "
+                    f"accumulator, not added whole"]
+    return []
 
 
-def scaled(candidate, reference, name):
-    gain = gain_of(candidate, reference)
-    if gain is None or abs(gain - 1) < 1e-3:
-        return None
-    if abs(gain + 1) < 1e-3:
-        how = ("each sample negated" if np.array_equal(candidate, -reference) else
-               "each sample complemented (-v - 1)" if np.array_equal(candidate, -1 - reference) else
-               "each sample negated, give or take 1")
-        return f"{name} with its polarity flipped: {how}"
-    return f"{name} scaled by {gain:,.6g} ({20 * math.log10(abs(gain)):+.1f} dB)" + \
-        (", polarity flipped" if gain < 0 else "")
+def scaled(case):
+    """The tone times a constant: flipped, louder or softer."""
+    if not case.same_length():
+        return []
+    gain = gain_of(case.values, case.reference)
+    if gain is None or abs(gain - 1) < NO_GAIN:
+        return []
+    if abs(gain + 1) < NO_GAIN:
+        if np.array_equal(case.values, -case.reference):
+            how = "each sample negated"
+        elif np.array_equal(case.values, -1 - case.reference):
+            how = "each sample complemented (-v - 1)"
+        else:
+            how = "each sample negated, give or take 1"
+        return [f"{case.name} with its polarity flipped: {how}"]
+    flipped = ", polarity flipped" if gain < 0 else ""
+    return [f"{case.name} scaled by {gain:,.6g} ({20 * math.log10(abs(gain)):+.1f} dB){flipped}"]
+
+
+def reversed_in_time(case):
+    if case.same_length() and np.array_equal(case.values, case.reference[::-1]):
+        return [f"{case.name} reversed in time"]
+    return []
+
+
+def repeated(case):
+    """The tone back to back, every copy or most of them exact."""
+    n = len(case.reference)
+    times, rest = divmod(len(case.values), n)
+    if times < 2 or rest:
+        return []
+    copies = (case.values.reshape(times, n) == case.reference).all(axis=1)
+    if copies.all():
+        return [f"{case.name} {times} times over, back to back"]
+    if copies.sum() * 2 <= times:
+        return []
+    wrong = int(np.flatnonzero(~copies)[0])
+    first = int(np.flatnonzero(case.values[wrong * n:(wrong + 1) * n] != case.reference)[0])
+    return [f"{case.name} {times} times over, back to back, but {times - copies.sum():,} of the copies "
+            f"differ: the first, copy {wrong + 1:,}, at its {case.at(first)}"]
 
 
 def correlate(candidate, reference):
@@ -184,8 +271,7 @@ def correlate(candidate, reference):
     n = len(reference)
     reference = np.asarray(reference, dtype=np.float64)
     energy = float(np.dot(reference, reference))
-    lags = len(candidate) + n - 1
-    block = min(lags, CORRELATION_BLOCK)
+    block = min(len(candidate) + n - 1, CORRELATION_BLOCK)
     size = 1 << (block + n - 2).bit_length()
     spectrum = np.conj(np.fft.rfft(reference, size))
     peaks = []
@@ -196,175 +282,260 @@ def correlate(candidate, reference):
         products = np.fft.irfft(np.fft.rfft(segment, size) * spectrum, size)[:block]
         sums = np.concatenate(([0.0], np.cumsum(segment * segment)))
         window = sums[n:n + block] - sums[:block]
-        score = np.where(window > 0.5, products / np.sqrt(np.maximum(window, 0.5) * energy), 0.0)
-        inner = score[1:-1]
-        tops = np.flatnonzero((inner > 0.5) & (inner >= score[:-2]) & (inner >= score[2:])) + 1
-        if len(score) < 3:
-            tops = np.array([int(score.argmax())])
-        peaks += [(float(score[j]), first + int(j)) for j in tops[np.argsort(score[tops])[-PEAKS:]]]
+        score = np.where(window > SILENT, products / np.sqrt(np.maximum(window, SILENT) * energy), 0.0)
+        peaks += [(float(score[j]), first + int(j)) for j in best_peaks(score)]
         peaks = sorted(peaks, reverse=True)[:PEAKS]
     return peaks
 
 
-def shifted(candidate, reference, name):
-    n = len(reference)
-    for _, lag in correlate(candidate, reference):
+def best_peaks(score):
+    """The indices of score's best local maxima above PEAK_SCORE."""
+    if len(score) < 3:
+        return [int(score.argmax())]
+    inner = score[1:-1]
+    tops = np.flatnonzero((inner > PEAK_SCORE) & (inner >= score[:-2]) & (inner >= score[2:])) + 1
+    return tops[np.argsort(score[tops])[-PEAKS:]]
+
+
+def shifted(case):
+    """The tone delayed or advanced, perhaps cut short or with more after it."""
+    values, reference, n = case.values, case.reference, len(case.reference)
+    if not np.any(reference) or not np.isfinite(values).all():
+        return []
+    for _, lag in correlate(values, reference):
         start, skipped = max(lag, 0), max(-lag, 0)
-        overlap = min(len(candidate) - start, n - skipped)
-        if lag != 0 and overlap > 0 and np.array_equal(candidate[start:start + overlap],
+        overlap = min(len(values) - start, n - skipped)
+        if lag != 0 and overlap > 0 and np.array_equal(values[start:start + overlap],
                                                        reference[skipped:skipped + overlap]):
-            break
-    else:
-        return None
+            return shift_words(case, lag, overlap)
+    return []
+
+
+def shift_words(case, lag, overlap):
+    start, skipped = max(lag, 0), max(-lag, 0)
     if lag > 0:
-        before = candidate[:lag]
-        what = "silence" if not before.any() else f"the value {before[0]}" if (before == before[0]).all() \
-            else "other samples"
-        lines = [f"{name} delayed by {span(lag)}: {what} first"]
+        before = case.values[:lag]
+        if not before.any():
+            what = "silence"
+        elif (before == before[0]).all():
+            what = f"the value {before[0]}"
+        else:
+            what = "other samples"
+        lines = [f"{case.name} delayed by {case.span(lag)}: {what} first"]
     else:
-        lines = [f"{name} advanced by {span(-lag)}: it starts at {at(-lag)} of {name}"]
-    if skipped + overlap < n:
-        lines.append(f"cut short: the last {span(n - skipped - overlap)} of {name} are missing")
-    if start + overlap < len(candidate):
-        lines.append(f"{span(len(candidate) - start - overlap)} more follow")
+        lines = [f"{case.name} advanced by {case.span(-lag)}: it starts at {case.at(-lag)} of {case.name}"]
+    if skipped + overlap < len(case.reference):
+        lines.append(f"cut short: the last {case.span(len(case.reference) - skipped - overlap)} of "
+                     f"{case.name} are missing")
+    if start + overlap < len(case.values):
+        lines.append(f"{case.span(len(case.values) - start - overlap)} more follow")
     return lines
 
 
-def resampled(candidate, reference, name, rate):
+def resampled(case):
+    """The tone at another common rate, where the samples correlate with it so."""
+    n, count = len(case.reference), len(case.values)
     for other in COMMON_RATES:
-        if other != rate and abs(len(candidate) - len(reference) * other / rate) < 1:
-            moved = np.interp(np.arange(len(candidate)) * rate / other, np.arange(len(reference)), reference)
-            values = np.asarray(candidate, dtype=np.float64)
-            score = max(np.dot(values[lag:], moved[:len(moved) - lag]) /
-                        (np.linalg.norm(values[lag:]) * np.linalg.norm(moved[:len(moved) - lag]) or 1)
-                        for lag in range(RESAMPLER_DELAY + 1))
-            if score > 0.9:
-                return [f"{name} resampled to {other:,} samples a second: {len(candidate):,} samples, "
-                        f"{name} has {len(reference):,}; they correlate by {score:.3f} at that rate"]
-    return None
+        if other == case.rate or abs(count - n * other / case.rate) >= 1:
+            continue
+        moved = np.interp(np.arange(count) * case.rate / other, np.arange(n), case.reference)
+        values = np.asarray(case.values, dtype=np.float64)
+        score = max(similarity(values[lag:], moved[:len(moved) - lag]) for lag in range(RESAMPLER_DELAY + 1))
+        if score > RESAMPLED_SCORE:
+            return [f"{case.name} resampled to {other:,} samples a second: {count:,} samples, "
+                    f"{case.name} has {n:,}; they correlate by {score:.3f} at that rate"]
+    return []
+
+
+def similarity(a, b):
+    """The normalised correlation of a and b at no lag (0 where either is silent)."""
+    norms = np.linalg.norm(a) * np.linalg.norm(b)
+    return float(np.dot(a, b) / norms) if norms else 0.0
+
+
+# The order in which the checks are tried: the first that explains the
+# difference answers. Values that are not samples at all, and silence, first;
+# then the raw bytes read another way (channels, sample formats), before the
+# values are judged as samples; then the whole tone made otherwise (mistakes,
+# constants, the modulator's weight), which needs the same length; then the
+# tone transformed sample by sample (gain, reversal); then copies and shifts;
+# the rate last, since a resampled length is also what a cut or a delay gives.
+CHECKS = (not_numbers, silent, interleaved, raw_format, made_with_mistakes, made_with_constant,
+          made_with_weight, scaled, reversed_in_time, repeated, shifted, resampled)
+
+
+def diagnose(case):
+    """The lines that say how case's values differ from its reference; [] if they do not."""
+    if np.array_equal(case.values, case.reference):
+        return []
+    for check in CHECKS:
+        lines = check(case)
+        if lines:
+            return lines
+    return first_difference(case)
+
+
+def first_difference(case):
+    """The length, and the first differing sample with the tone's state there."""
+    values, reference = case.values, case.reference
+    lines, shared = [], min(len(values), len(reference))
+    missing = len(reference) - len(values)
+    if missing:
+        lines.append(f"{case.span(abs(missing))} {'short' if missing > 0 else 'too long'}: "
+                     f"{count_words(len(values))}, {case.name} has {len(reference):,}")
+    differing = np.flatnonzero(values[:shared] != reference[:shared])
+    if not len(differing):
+        return lines + ["that sample agrees" if shared == 1 else f"the first {shared:,} samples agree"]
+    first = int(differing[0])
+    largest = np.abs(values[differing] - reference[differing]).max()
+    lines.append(f"first difference at {case.at(first)}: {value_words(values[first])}, {case.name} has "
+                 f"{value_words(reference[first])}; {len(differing):,} of {shared:,} samples differ, by "
+                 f"{value_words(largest)} at most")
+    if case.modelled:
+        lines.append(state_words(first))
+    return lines
+
+
+def count_words(count):
+    return f"{count:,} sample{'' if count == 1 else 's'}"
+
+
+def value_words(value):
+    """A value as the file holds it: an integer as an integer, else to six figures."""
+    if float(value).is_integer():
+        return f"{int(value)}"
+    return f"{value:.6g}"
 
 
 def state_words(k):
-    state = {key: int(values[k]) for key, values in render(count=k + 1, state=True).items()}
+    state = {key: int(values[-1]) for key, values in tone_model.state(count=k + 1).items()}
     return (f"the tone's state at sample {k:,}: op2_phase {state['op2_phase']:,} (lookup phase "
             f"{state['op2_phase >> 10']:,}), op2_val {state['op2_val']}; op1_phase {state['op1_phase']:,} "
             f"(lookup phase {state['op1_phase >> 10']:,}), sin_table index {state['idx']}, "
             f"sample {state['sample']}")
 
 
-def diagnose(candidate, reference, modelled, name="the tone", rate=SAMPLE_RATE):
+def judge(candidate, reference=None):
     """The lines that say how candidate (a Samples) differs from reference
-    (called name, at rate samples a second); [] if it does not."""
-    values, n = candidate.values, len(reference)
-    if np.array_equal(values, reference):
-        return []
-    if candidate.data is not None and (lines := raw_format(candidate.data, reference, name)):
-        return lines
-    if len(values) == n:
-        words = (modelled and made_otherwise(values)) or scaled(values, reference, name)
-        if words:
-            return [words]
-        if np.array_equal(values, reference[::-1]):
-            return [f"{name} reversed in time"]
-    times, rest = divmod(len(values), n)
-    copies = (values.reshape(times, n) == reference).all(axis=1) if times > 1 and rest == 0 else [False]
-    if all(copies):
-        return [f"{name} {times} times over, back to back"]
-    if sum(copies) * 2 > len(copies):
-        wrong = int(np.flatnonzero(~copies)[0])
-        first = int(np.flatnonzero(values[wrong * n:(wrong + 1) * n] != reference)[0])
-        return [f"{name} {times} times over, back to back, but {len(copies) - sum(copies):,} of the copies "
-                f"differ: the first, copy {wrong + 1:,}, at its {at(first)}"]
-    if times == 2 and rest == 0:
-        channels = [side for side, first in (("left", 0), ("right", 1)) if np.array_equal(values[first::2], reference)]
-        if len(channels) == 2:
-            return [f"{name} in two interleaved channels, each sample twice: stereo, not mono"]
-        if channels:
-            return [f"{name} in the {channels[0]} of two interleaved channels: stereo, not mono"]
-    lines = shifted(values, reference, name) or resampled(values, reference, name, rate) or []
-    if lines:
-        return lines
-    shared = min(len(values), n)
-    differing = np.flatnonzero(values[:shared] != reference[:shared])
-    if len(values) != n:
-        missing = n - len(values)
-        lines.append(f"{span(abs(missing))} {'short' if missing > 0 else 'too long'}: "
-                     f"{len(values):,} samples, {name} has {n:,}")
-    if not len(differing):
-        return lines + [f"the first {shared:,} samples agree"]
-    first = int(differing[0])
-    largest = np.abs(values[differing] - reference[differing]).max()
-    lines.append(f"first difference at {at(first)}: {values[first]}, {name} has {reference[first]}; "
-                 f"{len(differing):,} of {shared:,} samples differ, by {largest:g} at most")
-    return lines + ([state_words(first)] if modelled else [])
+    (a Samples; None for the model's tone); [] if it does not."""
+    if reference is None:
+        name, rate, ref_values = "the tone", tone_model.sample_rate, tone_model.render()[:, None]
+    else:
+        name, rate, ref_values = "the reference", reference.rate or tone_model.sample_rate, reference.values
+    modelled = reference is None or np.array_equal(ref_values, tone_model.render()[:, None])
+    lines = list(candidate.faults)
+    if candidate.rate not in (None, rate):  # the right samples at another rate play at another pitch
+        lines.append(f"its header says {candidate.rate:,} samples a second; {name} is at {rate:,}")
+    last = ref_values.shape[1] - 1
+    cases = [Case(candidate.values[:, k], ref_values[:, min(k, last)], name, rate, modelled, candidate.data)
+             for k in range(candidate.channels)]
+    if candidate.channels == ref_values.shape[1] == 1:
+        differences = diagnose(cases[0])
+    else:
+        differences = channel_lines(cases, ref_values.shape[1])
+    if lines and not differences:
+        differences = [f"its samples are {name}'s"]
+    return lines + differences
+
+
+def channel_lines(cases, reference_channels):
+    """The lines for each channel of a candidate with several channels, or
+    for one against a reference with several."""
+    lines = []
+    if len(cases) != reference_channels:
+        lines.append(f"{len(cases):,} channel{'' if len(cases) == 1 else 's'}; {cases[0].name} has "
+                     f"{reference_channels:,}")
+    judged = 0
+    for k, case in enumerate(cases):
+        own = channel_name(k, len(cases))
+        if reference_channels > 1:
+            case.name = f"{case.name}'s {channel_name(min(k, reference_channels - 1), reference_channels)}"
+        if np.array_equal(case.values, case.reference):
+            if len(cases) != reference_channels:
+                lines.append(f"{own}: {case.name}, exactly")
+            continue
+        if judged == MOST_CHANNELS_JUDGED:
+            lines.append(f"{own} and those after it: not judged one by one (only {MOST_CHANNELS_JUDGED} are)")
+            break
+        judged += 1
+        lines += [f"{own}: {line}" for line in diagnose(case)]
+    return lines
 
 
 def print_trace(count):
-    state = render(count=count, state=True)
-    print(f"{'i':>5}" + "".join(f"{key:>{max(len(key), 6) + 2}}" for key in STATE))
+    state = tone_model.state(count=count)
+    columns = [(key, max(len(key), 6) + 2) for key in tone_model.STATE]
+    print(f"{'i':>5}" + "".join(f"{key:>{width}}" for key, width in columns))
     for k in range(count):
-        print(f"{k:>5}" + "".join(f"{int(state[key][k]):>{max(len(key), 6) + 2}}" for key in STATE))
+        print(f"{k:>5}" + "".join(f"{int(state[key][k]):>{width}}" for key, width in columns))
 
 
-def main(argv=None):
-    parser = argparse.ArgumentParser(
+def trace_count(text):
+    """--trace's N: 1 to the tone's length."""
+    if not text.isdigit() or not 1 <= int(text) <= tone_model.sample_count:
+        raise argparse.ArgumentTypeError(f"N is a whole number from 1 to {tone_model.sample_count:,}, "
+                                         f"not {text!r}")
+    return int(text)
+
+
+def parse_arguments(argv):
+    parser = Parser(
         prog=PROG, description="Tell whether CANDIDATE (any file libsndfile reads, else raw signed 16-bit "
-        "little-endian mono) holds audiosim's tone and, if not, why.",
-        epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
+        "little-endian mono; - for standard input) holds audiosim's tone and, if not, why.",
+        epilog=__doc__.split("\n\n", 1)[1])
     parser.add_argument("candidate", nargs="?", help="the file to check")
     parser.add_argument("--reference", metavar="FILE",
                         help="the tone to compare with (default: this tool's own model of it)")
-    parser.add_argument("--trace", metavar="N", type=int, default=0,
-                        help="print the tone's state for its first N samples, in audiosim's names")
+    parser.add_argument("--trace", metavar="N", type=trace_count, default=0,
+                        help=f"print the tone's state for its first N samples (1 to "
+                        f"{tone_model.sample_count:,}), in audiosim's names")
     parser.add_argument("--plot", metavar="PICTURE",
                         help="draw the candidate over the reference around the first difference, and their "
-                        "difference (needs matplotlib)")
+                        "difference (needs matplotlib; the name's ending picks the format)")
     args = parser.parse_args(argv)
-    if args.trace < 0 or (args.candidate is None and not args.trace):
-        parser.error("give a CANDIDATE, or --trace N with N of 1 or more")
+    if args.candidate is None and not args.trace:
+        parser.error("give a CANDIDATE, or --trace N")
+    return args
+
+
+def print_verdict(path, candidate, reference, lines):
+    name = "the reference" if reference else "the tone"
+    if lines:
+        print(f"{path}: differs from {name}")
+        for line in lines:
+            print(f"  {line}")
+        return
+    held = "its samples are " if candidate.header else ""
+    print(f"{path}: {held}identical to {name} ({len(candidate.values):,} samples)")
+    if reference and reference.rate is not None and candidate.rate is None:  # a raw file plays at any rate
+        print(f"  it records no rate; {name}'s header says {reference.rate:,} samples a second")
+
+
+def main(argv=None):
+    args = parse_arguments(argv)
+    if args.plot:
+        import plot_tone
+
+        plot_tone.picture_format(args.plot)
     if args.trace:
         print_trace(args.trace)
         if args.candidate is None:
             return 0
-    name = "the reference" if args.reference else "the tone"
-    try:
-        candidate = read(args.candidate)
-        model, rate, reference_rate = render(), SAMPLE_RATE, None
-        if args.reference:
-            other = read(args.reference)
-            reference, rate, reference_rate = other.values, other.rate or SAMPLE_RATE, other.rate
-        else:
-            reference = model
-        modelled = np.array_equal(reference, model)
-        if candidate.header:
-            print(f"{args.candidate}: read as {candidate.header}")
-        lines = diagnose(candidate, reference, modelled, name, rate)
-    except (ToneError, MemoryError) as error:
-        print(f"{PROG}: {error if isinstance(error, ToneError) else 'out of memory'}", file=sys.stderr)
-        return 2
-    if candidate.rate not in (None, rate):  # the right samples at another rate play at another pitch
-        lines = [f"its header says {candidate.rate:,} samples a second; {name} is at {rate:,}",
-                 *(lines or [f"its samples are {name}'s"])]
-    if not lines:
-        print(f"{args.candidate}: {'its samples are ' if candidate.header else ''}identical to {name} "
-              f"({len(candidate.values):,} samples)")
-        if reference_rate is not None and candidate.rate is None:  # a raw file plays at whatever rate it is given
-            print(f"  it records no rate; {name}'s header says {reference_rate:,} samples a second")
-    else:
-        print(f"{args.candidate}: differs from {name}")
-        for line in lines:
-            print(f"  {line}")
+    candidate = read(args.candidate)
+    reference = read(args.reference) if args.reference else None
+    if candidate.header:
+        print(f"{args.candidate}: read as {candidate.header}")
+    lines = judge(candidate, reference)
+    print_verdict(args.candidate, candidate, reference, lines)
     if args.plot:
-        import plot_tone
-
-        try:
-            plot_tone.draw_difference(candidate.values[::candidate.channels], reference, rate, args.plot,
-                                      f"{args.candidate} against {name}")
-        except ToneError as error:
-            print(f"{PROG}: {error}", file=sys.stderr)
-            return 2
+        name = "the reference" if reference else "the tone"
+        ref_values = reference.values[:, 0] if reference else tone_model.render()
+        plot_tone.draw_difference(plot_tone.first_channel(candidate), ref_values,
+                                  candidate.rate or tone_model.sample_rate, args.plot,
+                                  f"{args.candidate} against {name}")
+        print(f"{args.plot}: {args.candidate} over {name} around their first difference, and the difference")
     return 1 if lines else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(PROG, main))

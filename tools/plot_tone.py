@@ -6,31 +6,36 @@ around their first difference, and their difference below.
 
 Reads what compare_tone.py reads (tone_file.py: any file libsndfile reads,
 else raw signed 16-bit little-endian mono at 44,100 samples a second; of
-several channels, the first). Writes one picture, in the format its name's
-ending asks for (PNG, SVG, PDF, ...; a name with no such ending is refused,
-exit status 2); any other failure is one line and exit status 1. Needs
-numpy, soundfile and matplotlib (Debian's python3-soundfile and
-python3-matplotlib).
+several channels, the first), of any length and rate. Writes one picture, in
+the format its name's ending asks for (PNG, SVG, PDF, ...), and says so.
+
+Exit status: 0 picture written, 2 could not (bad arguments, unreadable or
+unusable input, a picture it cannot write), with one line on standard
+error. Needs numpy, soundfile and matplotlib (Debian's python3-numpy,
+python3-soundfile and python3-matplotlib).
 """
-import argparse
 import os
 import shutil
 import sys
 
+from tone_cli import COULD_NOT, Parser, ToneError, run
+
 PROG = "plot_tone"
 try:
     import numpy as np
-    from tone_file import SAMPLE_RATE, ToneError, read
+
+    import tone_model
+    from tone_file import read
 except ImportError as missing:
-    sys.exit(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})")
+    print(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})", file=sys.stderr)
+    sys.exit(COULD_NOT)
 FULL_SCALE = 32767  # largest sample: a full-scale sine is 0 dB
 WAVEFORM_MS = 10  # length of the waveform panel
 SPECTRUM_MAX_HZ = 5000  # top of the spectrum panel
 ZERO_PADDING = 8  # FFT points per sample, so each line's peak shows at its level
-# audiosim's increments per sample, in accumulator units of 2^20 a cycle.
-PHASE_UNITS_PER_CYCLE = 1 << 20
-CARRIER_HZ = 10240 * SAMPLE_RATE / PHASE_UNITS_PER_CYCLE  # about 430.7 Hz
-MODULATOR_HZ = 2 * CARRIER_HZ  # the 2:1 modulator, about 861.3 Hz
+MOST_SPECTRUM = 1 << 18  # samples the spectrum reads at most, whatever the rate: bounded memory
+CARRIER_HZ = tone_model.operator_hz["carrier"]  # about 430.7 Hz
+MODULATOR_HZ = tone_model.operator_hz["modulator"]  # about 861.3 Hz
 SPECTRUM_FLOOR_DB = -140  # keeps log10 finite where a bin is exactly zero
 AROUND = 200  # samples drawn either side of the first difference
 LINE_HZ = 5  # a spectral line's peak is looked for this close to its frequency
@@ -79,28 +84,26 @@ def save(figure, output):
 
 def plot(samples, rate, output, title):
     plt = pyplot()
-    shown = samples[: rate * WAVEFORM_MS // 1000]
-    second = samples[:rate]
+    shown = samples[:max(1, rate * WAVEFORM_MS // 1000)]
+    second = samples[:min(rate, MOST_SPECTRUM)]
     freqs, level = spectrum_db(second, rate)
     in_range = freqs <= SPECTRUM_MAX_HZ
 
     figure, (wave_axes, spectrum_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained")
     figure.suptitle(title)
-    wave_axes.plot(np.arange(len(shown)) * 1000 / rate, shown, linewidth=0.9)
+    wave_axes.plot(np.arange(len(shown)) * 1000 / rate, shown, ".-" if len(shown) < 2 else "-", linewidth=0.9)
     wave_axes.set(xlabel="time (ms)", ylabel="sample value",
-                  title=f"Waveform, first {WAVEFORM_MS} ms", ylim=(-34000, 34000))
+                  title=f"Waveform, first {len(shown) * 1000 / rate:g} ms", ylim=(-34000, 34000))
     wave_axes.grid(alpha=0.3)
 
     for hz, label, colour in ((CARRIER_HZ, "carrier", "tab:red"), (MODULATOR_HZ, "modulator", "tab:green")):
         spectrum_axes.axvline(hz, color=colour, linestyle="--", linewidth=1, alpha=0.5, zorder=0,
                               label=f"{label} {hz:.1f} Hz")
     spectrum_axes.plot(freqs[in_range], level[in_range], linewidth=0.7)
-    # Each line's level: the carrier, its sidebands every modulator frequency, the modulator.
-    for hz in (MODULATOR_HZ, *np.arange(CARRIER_HZ, SPECTRUM_MAX_HZ, MODULATOR_HZ)):
-        near = np.abs(freqs - hz) < LINE_HZ
-        peak = float(level[near].max())
+    for hz, peak in line_levels(freqs, level, rate):
         spectrum_axes.plot(hz, peak, "v", color="black", markersize=4)
-        spectrum_axes.annotate(f"{peak:.1f}", (hz, peak), textcoords="offset points", xytext=(4, 2), fontsize=8)
+        spectrum_axes.annotate(f"{peak:.1f}", (hz, peak), textcoords="offset points", xytext=(4, 2),
+                               fontsize=8)
     spectrum_axes.set(xlabel="frequency (Hz)", ylabel="magnitude (dB full scale)",
                       title=f"Spectrum of {'the first ' if len(second) < len(samples) else ''}"
                       f"{len(second) / rate:g} s, 0 to {SPECTRUM_MAX_HZ} Hz (Hann window)",
@@ -108,6 +111,21 @@ def plot(samples, rate, output, title):
     spectrum_axes.legend(loc="upper right")
     spectrum_axes.grid(alpha=0.3)
     save(figure, output)
+
+
+def line_levels(freqs, level, rate):
+    """Each line's level, as (Hz, dB): the modulator, the carrier and its
+    sidebands every modulator frequency; those above half the rate, which the
+    file cannot hold, are left out. The peak within LINE_HZ, else the nearest bin."""
+    levels = []
+    for hz in (MODULATOR_HZ, *np.arange(CARRIER_HZ, SPECTRUM_MAX_HZ, MODULATOR_HZ)):
+        if hz > rate / 2:
+            continue
+        near = np.abs(freqs - hz) < LINE_HZ
+        if not near.any():
+            near = np.abs(freqs - hz) == np.abs(freqs - hz).min()
+        levels.append((hz, float(level[near].max())))
+    return levels
 
 
 def draw_difference(candidate, reference, rate, output, title):
@@ -119,7 +137,8 @@ def draw_difference(candidate, reference, rate, output, title):
     first = int(differing[0]) if len(differing) else shared if len(candidate) != len(reference) else 0
     start = max(first - AROUND, 0)
     stop = min(first + AROUND, max(len(candidate), len(reference)))
-    figure, (wave_axes, difference_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained", sharex=True)
+    figure, (wave_axes, difference_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained",
+                                                        sharex=True)
     figure.suptitle(title)
     for samples, label, style in ((reference, "reference", "-"), (candidate, "candidate", "--")):
         part = np.asarray(samples[start:stop], dtype=np.float64)
@@ -137,14 +156,30 @@ def draw_difference(candidate, reference, rate, output, title):
     save(figure, output)
 
 
+def picture_format(output):
+    """Refuses, as a ToneError, a picture name whose ending names no format matplotlib writes."""
+    pyplot()
+    from matplotlib.backend_bases import FigureCanvasBase
+
+    known = sorted(FigureCanvasBase.get_supported_filetypes())
+    if os.path.splitext(output)[1][1:].lower() not in known:
+        raise ToneError(f"{output}: no ending that names a picture format; known: "
+                        f"{', '.join('.' + ending for ending in known)}")
+
+
+def first_channel(sound):
+    """A file's first channel as floats, values that are not numbers drawn as 0."""
+    return np.nan_to_num(sound.values[:, 0].astype(np.float64), nan=0.0, posinf=0.0, neginf=0.0)
+
+
 def main(argv=None):
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog=PROG,
         description="Plot a sample file (any file libsndfile reads, else raw signed 16-bit little-endian "
-        "mono at 44,100 Hz): the first 10 ms of the waveform and the spectrum from 0 to 5 kHz, with the "
-        "carrier and modulator frequencies marked; or, with --reference, the file over the reference "
-        "around their first difference.",
-        epilog=__doc__.split("\n\n", 1)[1], formatter_class=argparse.RawDescriptionHelpFormatter)
+        "mono at 44,100 Hz; - for standard input): the first 10 ms of the waveform and the spectrum from 0 "
+        "to 5 kHz, with the carrier and modulator frequencies marked; or, with --reference, the file over "
+        "the reference around their first difference.",
+        epilog=__doc__.split("\n\n", 1)[1])
     parser.add_argument("file", nargs="?", default="result.bin",
                         help="sample file to read (default: %(default)s)")
     parser.add_argument("-o", "--output", default="result.png",
@@ -152,28 +187,19 @@ def main(argv=None):
                         "... (default: %(default)s)")
     parser.add_argument("--reference", metavar="FILE", help="draw the difference from FILE instead")
     args = parser.parse_args(argv)
-    try:
-        pyplot()
-        from matplotlib.backend_bases import FigureCanvasBase
-
-        known = sorted(FigureCanvasBase.get_supported_filetypes())
-        if os.path.splitext(args.output)[1][1:].lower() not in known:
-            print(f"{PROG}: {args.output}: no ending that names a picture format; known: "
-                  f"{', '.join('.' + ending for ending in known)}", file=sys.stderr)
-            return 2
-        sound = read(args.file)
-        samples, rate = sound.values[::sound.channels], sound.rate or SAMPLE_RATE
-        if args.reference:
-            other = read(args.reference)
-            draw_difference(samples, other.values[::other.channels], rate, args.output,
-                            f"{os.path.basename(args.file)} against {os.path.basename(args.reference)}")
-        else:
-            plot(samples, rate, args.output, os.path.basename(args.file))
-    except (ToneError, MemoryError) as error:
-        print(f"{PROG}: {error if isinstance(error, ToneError) else 'out of memory'}", file=sys.stderr)
-        return 1
+    picture_format(args.output)
+    sound = read(args.file)
+    rate = sound.rate or tone_model.sample_rate
+    if args.reference:
+        draw_difference(first_channel(sound), first_channel(read(args.reference)), rate, args.output,
+                        f"{os.path.basename(args.file)} against {os.path.basename(args.reference)}")
+        print(f"{args.output}: {args.file} over {args.reference} around their first difference, "
+              f"and the difference")
+    else:
+        plot(first_channel(sound), rate, args.output, os.path.basename(args.file))
+        print(f"{args.output}: the waveform and spectrum of {args.file}")
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(run(PROG, main))

@@ -1,0 +1,118 @@
+"""audiosim's tone as a model, in the program's names: the quarter-wave
+sine table, lookup_sin, the render loop with its state per sample, and the
+variants of it that a port may make by mistake. Vectorised with numpy: a
+variant's constants may be arrays, one rendered row each.
+"""
+import dataclasses
+
+import numpy as np
+
+sample_count = 44100  # one second
+sample_rate = 44100  # samples a second
+ratio_unit = 16  # ratios are in sixteenths of freq
+phase_fraction_bits = 10  # accumulator bits below the 10-bit lookup phase
+phase_units_per_cycle = 1 << 20  # accumulator units in one sine cycle
+mirror_bit = 8  # lookup phase bit set where a quarter reads the table backwards
+negative_bit = 9  # lookup phase bit set in the negative half-wave
+sin_table_size = 256
+sin_scale = 32767.0
+quarter_cycle_radians = 1.5707963267948966
+
+# Divided first, then scaled, as audiosim does; truncated toward zero.
+scaled_sines = np.sin(np.arange(sin_table_size) / float(sin_table_size) * quarter_cycle_radians) * sin_scale
+sin_table = np.trunc(scaled_sines).astype(np.int64)
+rounded_sin_table = np.round(scaled_sines).astype(np.int64)
+
+# The mistakes a variant may make, in the words that name them.
+MISTAKES = {
+    "rounded": "the table rounded instead of truncated",
+    "negated": "the negative half negated instead of complemented",
+    "read_first": "each accumulator read before it is advanced",
+    "previous_modulator": "the carrier taking the previous sample's modulator value",
+    "lookup_argument": "the modulator added to the carrier's lookup argument for one sample, "
+                       "not into its accumulator",
+}
+
+# The per-sample values of the render loop, in the order it computes them.
+STATE = ("op2_phase", "op2_phase >> 10", "op2_val", "op1_phase", "op1_phase >> 10", "idx", "sample")
+
+
+@dataclasses.dataclass(frozen=True)
+class Variant:
+    """How a tone is made: audiosim's constants, or others, and mistakes
+    (names from MISTAKES). weight is the right shift of the modulator's value
+    as it enters the carrier's accumulator (negative: a left shift; None: left
+    out). A misspelt mistake is a ValueError."""
+
+    mistakes: frozenset = frozenset()
+    freq: object = 10240  # base phase increment per sample
+    op1_ratio: object = 16  # the carrier's frequency, in sixteenths of freq
+    op2_ratio: object = 32  # the modulator's
+    weight: int | None = 0
+
+    def __post_init__(self):
+        object.__setattr__(self, "mistakes", frozenset(self.mistakes))
+        unknown = self.mistakes - MISTAKES.keys()
+        if unknown:
+            raise ValueError(f"no such mistake: {', '.join(sorted(unknown))}")
+        if self.weight is not None and not isinstance(self.weight, int):
+            raise ValueError(f"weight must be a whole number of bits or None, not {self.weight!r}")
+
+    def made(self, mistake):
+        return mistake in self.mistakes
+
+
+TONE = Variant()
+operator_hz = {"carrier": TONE.freq * TONE.op1_ratio / ratio_unit * sample_rate / phase_units_per_cycle,
+               "modulator": TONE.freq * TONE.op2_ratio / ratio_unit * sample_rate / phase_units_per_cycle}
+
+
+def lookup_sin(phase, table=sin_table, negated=False):
+    """The sine of each lookup phase (only bits 0 to 9 count), and the table index read."""
+    mirrored = (phase >> mirror_bit) & 1 == 1
+    idx = np.where(mirrored, ~phase, phase) & 0xFF
+    val = table[idx]
+    negative = (phase >> negative_bit) & 1 == 1
+    if negated:
+        return np.where(negative, -val, val), idx
+    return np.where(negative, ~val, val), idx  # ~val is -val - 1
+
+
+def entering(op2_val, weight):
+    """The modulator's value as it enters the carrier's accumulator."""
+    if weight is None:
+        return 0 * op2_val
+    if weight >= 0:
+        return op2_val >> weight
+    return op2_val << -weight
+
+
+def state(variant=TONE, count=sample_count):
+    """The values of STATE for the first count samples of variant."""
+    table = rounded_sin_table if variant.made("rounded") else sin_table
+    negated, read_first = variant.made("negated"), variant.made("read_first")
+    k = np.arange(1, count + 1, dtype=np.int64)
+    op2_freq = variant.op2_ratio * variant.freq // ratio_unit
+    op1_freq = variant.op1_ratio * variant.freq // ratio_unit
+    op2_phase = k * op2_freq
+    looked_up = op2_phase - op2_freq if read_first else op2_phase
+    op2_val = lookup_sin(looked_up >> phase_fraction_bits, table, negated)[0]
+    if variant.made("previous_modulator"):
+        op2_val = np.concatenate((np.zeros_like(op2_val[..., :1]), op2_val[..., :-1]), axis=-1)
+    added = entering(op2_val, variant.weight)
+    if variant.made("lookup_argument"):
+        op1_phase = k * op1_freq
+        argument = op1_phase - (op1_freq if read_first else 0) + added
+    else:
+        steps = added + op1_freq
+        op1_phase = np.cumsum(steps, axis=-1)
+        argument = op1_phase - steps if read_first else op1_phase
+    sample, idx = lookup_sin(argument >> phase_fraction_bits, table, negated)
+    values = (op2_phase, op2_phase >> phase_fraction_bits, op2_val, op1_phase,
+              op1_phase >> phase_fraction_bits, idx, sample)
+    return dict(zip(STATE, values))
+
+
+def render(variant=TONE, count=sample_count):
+    """The first count samples of variant (audiosim's tone by default)."""
+    return state(variant, count)["sample"]
