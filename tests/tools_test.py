@@ -416,6 +416,24 @@ def expect_exact_tone(test, program):
     with open(os.path.join(folder, "result.bin"), "rb") as file:
         data = file.read()
     test.assertEqual((len(data), zlib.crc32(data)), (88200, 0x613D7271))
+    return folder
+
+
+def expect_tools(test, root, folder):
+    """The installed tools under root, found on PATH by their names, answer in folder as the tools do."""
+    env = dict(os.environ, PATH=os.path.join(root, "bin") + os.pathsep + os.environ["PATH"])
+    calls = ((["audiosim-compare-tone", "result.bin"], "result.bin: identical to the tone"),
+             (["audiosim-plot-tone", "--help"], "usage: audiosim-plot-tone"),
+             (["audiosim-compare-tone", "missing"], "audiosim-compare-tone: missing: No such file"))
+    for command, words in calls:
+        run = subprocess.run(command, cwd=folder, env=env, capture_output=True, text=True, timeout=30)
+        if "needs python3-numpy" in run.stderr:
+            test.skipTest(f"the installed tools' python3 lacks numpy or soundfile: {run.stderr}")
+        test.assertIn(words, run.stdout + run.stderr)
+    for page in ("audiosim", "audiosim-compare-tone", "audiosim-plot-tone"):
+        with gzip.open(os.path.join(root, "share", "man", "man1", page + ".1.gz"), "rb") as man, \
+                open(os.path.join(ROOT, "docs", page + ".1"), "rb") as source:
+            test.assertEqual(man.read(), source.read())
 
 
 class Install(unittest.TestCase):
@@ -425,10 +443,7 @@ class Install(unittest.TestCase):
         subprocess.run([os.environ["CMAKE_COMMAND"], "--install", os.environ["BUILD_DIR"], "--prefix",
                         prefix],
                        check=True, capture_output=True)
-        expect_exact_tone(self, os.path.join(prefix, "bin", "audiosim"))
-        with gzip.open(os.path.join(prefix, "share", "man", "man1", "audiosim.1.gz"), "rb") as man, \
-                open(os.path.join(ROOT, "docs", "audiosim.1"), "rb") as source:
-            self.assertEqual(man.read(), source.read())
+        expect_tools(self, prefix, expect_exact_tone(self, os.path.join(prefix, "bin", "audiosim")))
         self.assertTrue(os.path.isfile(os.path.join(prefix, "share", "doc", "audiosim", "copyright")))
 
 
@@ -447,9 +462,11 @@ class Package(unittest.TestCase):
             with open(deb, "rb") as file:
                 debs.append(file.read())
         self.assertEqual(debs[0], debs[1], "two builds of the package differ")
-        fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Section", "Depends"], check=True,
-                                capture_output=True, text=True).stdout
-        self.assertRegex(fields, r"Package: audiosim\nSection: sound\nDepends: .*libc6")
+        fields = subprocess.run(["dpkg-deb", "--field", deb, "Package", "Section", "Depends", "Recommends",
+                                 "Suggests"], check=True, capture_output=True, text=True).stdout
+        self.assertRegex(fields, r"Package: audiosim\nSection: sound\nDepends: python3, .*libc6.*\n"
+                                 r"Recommends: python3-numpy, python3-soundfile\n"
+                                 r"Suggests: python3-matplotlib\n")
         # The long description as written, each line behind the one space that dpkg puts there.
         shown = subprocess.run(["dpkg-deb", "--field", deb, "Description"], check=True, capture_output=True,
                                text=True).stdout.splitlines()
@@ -463,7 +480,7 @@ class Package(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(root, path)), path)
         program = os.path.join(root, "usr", "bin", "audiosim")
         self.assertNotIn(b".symtab", open(program, "rb").read(), "the packaged program is not stripped")
-        expect_exact_tone(self, program)
+        expect_tools(self, os.path.join(root, "usr"), expect_exact_tone(self, program))
 
 
 if __name__ == "__main__":

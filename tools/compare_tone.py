@@ -26,9 +26,9 @@ import itertools
 import math
 import sys
 
-from tone_cli import COULD_NOT, Parser, run
+from tone_cli import COULD_NOT, Parser, program_name, run
 
-PROG = "compare_tone"
+PROG = program_name("compare_tone")
 try:
     import numpy as np
 

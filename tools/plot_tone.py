@@ -18,9 +18,9 @@ import os
 import shutil
 import sys
 
-from tone_cli import COULD_NOT, Parser, ToneError, run
+from tone_cli import COULD_NOT, Parser, ToneError, program_name, run
 
-PROG = "plot_tone"
+PROG = program_name("plot_tone")
 try:
     import numpy as np
 

@@ -13,6 +13,12 @@ import warnings
 COULD_NOT = 2
 
 
+def program_name(default):
+    """The name a tool runs by: its installed link's (audiosim-compare-tone), else default."""
+    run_as = os.path.basename(sys.argv[0])
+    return run_as if run_as.startswith("audiosim-") else default
+
+
 class ToneError(Exception):
     """A failure worth one line on standard error, behind the tool's name."""
 
