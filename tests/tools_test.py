@@ -258,6 +258,10 @@ class Diagnoses(unittest.TestCase):
         freqs, level = plot_tone.spectrum_db(PCM.astype(float), 44100)
         for hz, db in ((430.7, -3.4), (861.3, -90.5), (1292.0, -3.6), (2153.3, -11.9), (3876.0, -36.3)):
             self.assertAlmostEqual(level[abs(freqs - hz) < plot_tone.LINE_HZ].max(), db, delta=0.05, msg=hz)
+        # At 8,000 samples a second the lines above 4 kHz are not in the file, so not marked.
+        freqs, level = plot_tone.spectrum_db(PCM[:8000].astype(float), 8000)
+        self.assertEqual([round(hz) for hz, _ in plot_tone.line_levels(freqs, level, 8000)],
+                         [861, 431, 1292, 2153, 3015, 3876])
 
 
 def bounded():
@@ -338,6 +342,8 @@ class Commands(Folder):
         """Each kind of damage, to both tools: the contract's status, at most one line on standard error."""
         flac = frames_bytes(PCM, "FLAC")
         ogg = frames_bytes(PCM, "OGG", subtype="VORBIS")
+        ten_minutes = io.BytesIO()
+        soundfile.write(ten_minutes, numpy.zeros(44100 * 600, numpy.int16), 44100, format="FLAC")
         rows = [  # file name, bytes, compare_tone's status, plot_tone's status
             ("cut.flac", flac[:len(flac) // 2], 2, 2), ("cut.ogg", ogg[:len(ogg) // 2], 2, 2),
             ("cut.aiff", frames_bytes(PCM, "AIFF")[:60], 1, 0),
@@ -345,7 +351,7 @@ class Commands(Folder):
             ("channels flipped.wav", changed(wav_bytes(TONE), 22, 0xFF), 1, 0),
             ("channels0.wav", wav_fields(channels=0), 2, 2), ("rate0.wav", wav_fields(rate=0), 2, 2),
             ("nan.wav", frames_bytes([numpy.nan, numpy.inf] * 10, subtype="FLOAT"), 1, 0),
-            ("minutes.flac", frames_bytes(numpy.zeros(44100 * 600, numpy.int16), "FLAC"), 2, 2),
+            ("minutes.flac", ten_minutes.getvalue(), 2, 2),
             ("noise.bin", numpy.random.default_rng(3).bytes(34 << 20), 2, 2),
             ("noise8.bin", numpy.random.default_rng(4).bytes(8 << 20), 1, 0),
             ("fffb.bin", b"\xff\xfb" + TONE[2:], 1, 0),
@@ -356,9 +362,13 @@ class Commands(Folder):
             self.write(name, data)
             calls += [("compare_tone", [name]), ("plot_tone", [name, "-o", name + ".png"])]
             statuses += [compared, plotted]
-        for call, status, got in zip(calls, statuses, self.runs(calls)):
+        results = self.runs(calls)
+        for call, status, got in zip(calls, statuses, results):
             with self.subTest(args=call):
                 self.assertEqual(got[0], status, got)
+        # Refused from its header, before decoding.
+        minutes = results[calls.index(("compare_tone", ["minutes.flac"]))]
+        self.assertIn("minutes.flac: its header says 26,460,000 frames of 1 channel, more than", minutes[2])
 
     def test_as_nobody_with_no_home(self):
         if os.geteuid() != 0 or not shutil.which("setpriv"):
