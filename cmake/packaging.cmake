@@ -25,7 +25,8 @@ if(UNIX)
   # Python follows to find the modules beside them.
   set(tools_dir ${CMAKE_INSTALL_DATADIR}/audiosim)
   install(PROGRAMS tools/compare_tone.py tools/plot_tone.py DESTINATION ${tools_dir})
-  install(FILES tools/tone_cli.py tools/tone_file.py tools/tone_model.py DESTINATION ${tools_dir})
+  install(FILES tools/tone_cli.py tools/tone_file.py tools/tone_model.py tools/tone_trace.py
+          DESTINATION ${tools_dir})
   file(RELATIVE_PATH to_tools /${CMAKE_INSTALL_BINDIR} /${tools_dir})
   foreach(tool IN ITEMS compare_tone plot_tone)
     string(REPLACE _ - name audiosim-${tool})

@@ -99,21 +99,27 @@ class Folder(unittest.TestCase):
 
 
 def own_tone(freq=10240, op1_ratio=16, op2_ratio=32, shift=0, rounded=False, negated=False, read_first=False,
-             previous=False, in_argument=False):
+             previous=False, in_argument=False, assigned=False, width=32, mirror=0x100, entry=None,
+             trace=None, shown=str):
     """The tone as a porter would write it, one sample at a time, with the slips named (shift: the
-    modulator's value shifted right by that many bits), as raw bytes: the tests' own, not the tools' model."""
+    modulator's value shifted right by that many bits; width: the carrier accumulator's bits; mirror: the
+    bit tested to read the table backwards; entry: (i, value) stored in the table), as raw bytes, or, with
+    trace (the names of its columns), as the text of a trace of its first 60 samples, each value printed by
+    shown: the tests' own, not the tools' model."""
     trim = round if rounded else math.trunc
     table = [trim(math.sin(i / 256.0 * 1.5707963267948966) * 32767.0) for i in range(256)]
+    if entry:
+        table[entry[0]] = entry[1]
 
     def lookup(phase):
-        val = table[(~phase if phase & 0x100 else phase) & 0xFF]
+        val = table[(~phase if phase & mirror else phase) & 0xFF]
         if phase & 0x200:
             return -val if negated else ~val
         return val
 
     op1_phase = op2_phase = previous_val = 0
-    samples = []
-    for _ in range(44100):
+    samples, rows = [], [" ".join(trace or ())]
+    for _ in range(44100 if trace is None else 60):
         op2_freq, op1_freq = op2_ratio * freq // 16, op1_ratio * freq // 16
         op2_phase += op2_freq
         op2_val = lookup((op2_phase - op2_freq if read_first else op2_phase) >> 10)
@@ -122,9 +128,14 @@ def own_tone(freq=10240, op1_ratio=16, op2_ratio=32, shift=0, rounded=False, neg
         if in_argument:
             argument = (len(samples) + 1 - read_first) * op1_freq + added
         else:
-            op1_phase += added + op1_freq
+            op1_phase = (0 if assigned else op1_phase) + added + op1_freq
+            op1_phase = (op1_phase + (1 << (width - 1))) % (1 << width) - (1 << (width - 1))
             argument = op1_phase - (added + op1_freq) * read_first
+        values = dict(i=len(samples), op2_phase=op2_phase, op2_val=op2_val, op1_phase=op1_phase)
         samples.append(lookup(argument >> 10))
+        rows.append(" ".join(shown(values.get(name, samples[-1])) for name in trace or ()))
+    if trace:
+        return "\n".join(rows).encode()
     return struct.pack(f"<{len(samples)}h", *samples)
 
 
@@ -150,6 +161,15 @@ def frames_bytes(frames, format="WAV", rate=44100, subtype=None):
     """frames (16-bit values, a column a channel) as a file libsndfile writes."""
     buffer = io.BytesIO()
     soundfile.write(buffer, numpy.asarray(frames) / 32768, rate, subtype, format=format)
+    return buffer.getvalue()
+
+
+NAMES = ("i", "op2_phase", "op2_val", "op1_phase", "sample")
+
+
+def npy_bytes(array):
+    buffer = io.BytesIO()
+    numpy.save(buffer, array)
     return buffer.getvalue()
 
 
@@ -236,6 +256,34 @@ class Diagnoses(unittest.TestCase):
              "second of 2 bytes take 88,200"),
             ("block size", wav_fields(byte_rate=176400, block=4), None, 1, "block size is 4 bytes, but 1 "
              "channel of 16-bit samples take 2\n"),
+            ("trace agrees", own_tone(trace=NAMES), None, 0,
+             "^a trace of 60 rows, columns op2_phase, op2_val, op1_phase, sample$"),
+            ("trace of two", own_tone(trace=("sample", "op1_phase")).replace(b" ", b","), None, 0,
+             "^a trace"),
+            ("assigned", own_tone(assigned=True, trace=NAMES), None, 1,
+             r"first difference at sample 1, in op1_phase: yours is 18201, the tone's is 32452 "
+             r"\(59 of 60 rows differ\)\nthe tone's op1_phase = the previous op1_phase \+ op2_val \+ "
+             r"op1_freq = 14,251 \+ 7961 \+ 10,240 = 32,452\n.*assigned, not accumulated"),
+            ("16-bit accumulator", own_tone(width=16, trace=NAMES), None, 1,
+             "in op1_phase: .*\n.*\nthe tone's value wrapped at 16 bits"),
+            ("unsigned", own_tone(trace=NAMES, shown=lambda v: str(v % (1 << 64))), None, 1,
+             "in sample: yours is 18446744073709547206, the tone's is -4410 .*\n.*\n"
+             "the unsigned reading of the tone's -4410: your variable or its printing is unsigned$"),
+            ("fraction", own_tone(trace=NAMES, shown=lambda v: f"{v}.25" if v > 99 else str(v)), None, 1,
+             "in op2_phase: yours is 20480.25.*\n.*\nyours is a fraction"),
+            ("mirror", own_tone(mirror=0), None, 1,
+             r"yours is sin_table\[31\], read forwards at this position; the tone reads bit 8 set, "
+             r"so the index is mirrored: 255 - 31 = 224"),
+            ("table entry", own_tone(entry=(13, 2611)), None, 1,
+             "2611 is not a value of sin_table, its complement or negation: your table differs near "
+             "entry 13 "),
+            ("text", "\n".join(map(str, PCM)).encode(), None, 1,
+             r"^text, one number a line \(44,100 lines\)\nnumbers as text, not raw samples: the tone "
+             r"is 88,200 bytes.*\nits samples are the tone's$"),
+            ("npy", npy_bytes(PCM.astype(numpy.int16)), None, 1,
+             r"^a NumPy .npy file, int16 \(44100,\)\na NumPy .npy file, not raw samples: a 128-byte "
+             r"header"),
+            ("columns unnamed", b"1 2\n3 4\n", None, 2, "text of 2 numbers a line and no line of column"),
             ("raw against 48k", TONE, wav_bytes(TONE, rate=48000), 0, "^raw$"),
             ("short against raw", TONE[:-2], TONE, 1, "1 sample .* short: 44,099 samples, the reference has"),
             ("mono against stereo", TONE, frames_bytes(stereo), 1, "1 channel; the reference has 2\n"

@@ -33,6 +33,7 @@ try:
     import numpy as np
 
     import tone_model
+    import tone_trace
     from tone_file import read
 except ImportError as missing:
     print(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})", file=sys.stderr)
@@ -393,6 +394,10 @@ def first_difference(case):
                  f"{value_words(largest)} at most")
     if case.modelled:
         lines.append(state_words(first))
+        lookup = int(tone_model.state(count=first + 1)["op1_lookup"][-1])
+        if float(values[first]).is_integer():
+            lines.append(f"{tone_trace.table_words(int(values[first]), lookup)}; the tone reads "
+                         f"{tone_trace.lookup_words(lookup)}")
     return lines
 
 
@@ -410,8 +415,8 @@ def value_words(value):
 def state_words(k):
     state = {key: int(values[-1]) for key, values in tone_model.state(count=k + 1).items()}
     return (f"the tone's state at sample {k:,}: op2_phase {state['op2_phase']:,} (lookup phase "
-            f"{state['op2_phase >> 10']:,}), op2_val {state['op2_val']}; op1_phase {state['op1_phase']:,} "
-            f"(lookup phase {state['op1_phase >> 10']:,}), sin_table index {state['idx']}, "
+            f"{state['op2_lookup']:,}), op2_val {state['op2_val']}; op1_phase {state['op1_phase']:,} "
+            f"(lookup phase {state['op1_lookup']:,}), sin_table index {state['op1_idx']}, "
             f"sample {state['sample']}")
 
 
@@ -424,6 +429,8 @@ def judge(candidate, reference=None):
         name, rate, ref_values = "the reference", reference.rate or tone_model.sample_rate, reference.values
     modelled = reference is None or np.array_equal(ref_values, tone_model.render()[:, None])
     lines = list(candidate.faults)
+    if candidate.trace is not None and candidate.trace.named and reference is None:
+        return lines + tone_trace.compare(candidate.trace)
     if candidate.rate not in (None, rate):  # the right samples at another rate play at another pitch
         lines.append(f"its header says {candidate.rate:,} samples a second; {name} is at {rate:,}")
     last = ref_values.shape[1] - 1
@@ -504,6 +511,9 @@ def print_verdict(path, candidate, reference, lines):
         print(f"{path}: differs from {name}")
         for line in lines:
             print(f"  {line}")
+        return
+    if candidate.trace is not None and candidate.trace.named and not reference:
+        print(f"{path}: its {len(candidate.trace.index):,} rows agree with the tone's state")
         return
     held = "its samples are " if candidate.header else ""
     print(f"{path}: {held}identical to {name} ({len(candidate.values):,} samples)")

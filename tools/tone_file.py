@@ -12,6 +12,8 @@ import sys
 import numpy as np
 import soundfile
 
+import tone_model
+import tone_trace
 from tone_cli import ToneError
 
 FULL_SCALE = 32768  # a 16-bit sample's value per unit of libsndfile's floats
@@ -19,6 +21,7 @@ FULL_SCALE = 32768  # a 16-bit sample's value per unit of libsndfile's floats
 # second, far more than any port of a one-second tone writes, in 32 MB of floats.
 MOST_VALUES = 1 << 22
 MOST_BYTES = 8 * MOST_VALUES + (1 << 20)  # 64-bit samples, and room for headers
+NPY_SIGNATURE = b"\x93NUMPY"
 MOST_CHUNKS = 4096
 # libsndfile's count where a header gives none (a cut Ogg): read within the bound.
 UNKNOWN_FRAMES = 1 << 62  # RIFF chunks looked at before the data chunk
@@ -44,6 +47,7 @@ class Samples:
     header: str | None = None
     data: bytes | None = None
     faults: list = dataclasses.field(default_factory=list)
+    trace: tone_trace.Trace | None = None
 
     @property
     def channels(self):
@@ -67,6 +71,10 @@ def read(path):
 
 def parse(data, path):
     """The samples in data, the bytes of the file named path."""
+    if tone_trace.is_text(data):
+        return from_trace(tone_trace.read(data, path))
+    if data.startswith(NPY_SIGNATURE):
+        return from_npy(data, path)
     samples = decoded(data, path)
     if samples is None:
         kinds = [kind for at, tag, kind in SIGNATURES if data[at:at + len(tag)] == tag]
@@ -75,9 +83,11 @@ def parse(data, path):
             raise ToneError(f"{path}: starts like {article} {kinds[0]} header, but libsndfile cannot read "
                             f"it; not read as samples")
         samples = raw(data, path)
-    if not samples.values.size:
+    if not samples.values.size and samples.trace is None:
         raise ToneError(f"{path}: holds no samples")
     values = samples.values
+    if not values.size:
+        return samples
     whole = np.array_equal(values, np.round(values)) and np.abs(values).max() < 1 << 31
     if values.dtype != np.int32 and whole:
         samples.values = values.astype(np.int32)
@@ -105,6 +115,35 @@ def decoded(data, path):
         header = (f"{sound.format_info}, {sound.subtype_info}, {channels} channel{plural(channels)}, "
                   f"{sound.samplerate:,} samples a second")
         return Samples(frames * FULL_SCALE, sound.samplerate, header, faults=wav_faults(data))
+
+
+def from_trace(trace):
+    """A text file's samples: its sample column, if it has one."""
+    samples = np.array(trace.columns.get("sample", []), dtype=np.float64)[:, None]
+    if not trace.named:
+        return Samples(samples, None, f"text, one number a line ({len(samples):,} lines)", trace=trace,
+                       faults=[f"numbers as text, not raw samples: the tone is "
+                               f"{2 * tone_model.sample_count:,} bytes of binary 16-bit samples; the numbers "
+                               f"are compared as its values"])
+    ignored = ""
+    if trace.ignored:
+        ignored = f"; not compared, for want of a known name: {', '.join(trace.ignored)}"
+    header = f"a trace of {len(trace.index):,} rows, columns {', '.join(trace.columns)}{ignored}"
+    return Samples(samples, None, header, trace=trace)
+
+
+def from_npy(data, path):
+    """A NumPy .npy file's values, a column a channel."""
+    try:
+        array = np.load(io.BytesIO(data), allow_pickle=False)
+    except (ValueError, OSError, EOFError):
+        raise ToneError(f"{path}: starts like a NumPy .npy file, but numpy cannot read it") from None
+    if array.ndim not in (1, 2) or array.dtype.kind not in "iuf" or array.size > MOST_VALUES:
+        raise ToneError(f"{path}: a NumPy .npy file of {array.dtype} {array.shape}, not samples")
+    values = array.astype(np.float64).reshape(len(array), -1)
+    return Samples(values, None, f"a NumPy .npy file, {array.dtype} {array.shape}",
+                   faults=[f"a NumPy .npy file, not raw samples: a {len(data) - array.nbytes}-byte header "
+                           f"comes first; its values are compared"])
 
 
 def raw(data, path):

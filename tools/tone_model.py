@@ -33,8 +33,10 @@ MISTAKES = {
                        "not into its accumulator",
 }
 
-# The per-sample values of the render loop, in the order it computes them.
-STATE = ("op2_phase", "op2_phase >> 10", "op2_val", "op1_phase", "op1_phase >> 10", "idx", "sample")
+# The per-sample values of the render loop, in the order it computes them:
+# each accumulator, its lookup phase (the accumulator >> 10), the table index
+# its lookup reads, and the lookup's result (the carrier's is the sample).
+STATE = ("op2_phase", "op2_lookup", "op2_idx", "op2_val", "op1_phase", "op1_lookup", "op1_idx", "sample")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -96,7 +98,7 @@ def state(variant=TONE, count=sample_count):
     op1_freq = variant.op1_ratio * variant.freq // ratio_unit
     op2_phase = k * op2_freq
     looked_up = op2_phase - op2_freq if read_first else op2_phase
-    op2_val = lookup_sin(looked_up >> phase_fraction_bits, table, negated)[0]
+    op2_val, op2_idx = lookup_sin(looked_up >> phase_fraction_bits, table, negated)
     if variant.made("previous_modulator"):
         op2_val = np.concatenate((np.zeros_like(op2_val[..., :1]), op2_val[..., :-1]), axis=-1)
     added = entering(op2_val, variant.weight)
@@ -108,7 +110,7 @@ def state(variant=TONE, count=sample_count):
         op1_phase = np.cumsum(steps, axis=-1)
         argument = op1_phase - steps if read_first else op1_phase
     sample, idx = lookup_sin(argument >> phase_fraction_bits, table, negated)
-    values = (op2_phase, op2_phase >> phase_fraction_bits, op2_val, op1_phase,
+    values = (op2_phase, op2_phase >> phase_fraction_bits, op2_idx, op2_val, op1_phase,
               op1_phase >> phase_fraction_bits, idx, sample)
     return dict(zip(STATE, values))
 
