@@ -231,7 +231,8 @@ class Diagnoses(unittest.TestCase):
             ("silence", bytes(16000), None, 1, r"silence: every one of its 8,000 samples"),
             ("half changed", as_bytes(half), None, 1, r"short.*\n.*first difference at sample 100 "),
             ("one changed", changed(TONE, 20001, 0x40), None, 1, r"sample 10,000 \(226.757 ms\): -?\d+, the "
-             r"tone has -?\d+; 1 of.*\nthe tone's state at sample 10,000: op2_phase 204,820,480 \(lookup "
+             r"tone has -?\d+; 1 of.*\nisolated slips: 1 sample differs.*\n"
+             r"the tone's state at sample 10,000: op2_phase 204,820,480 \(lookup "
              r"phase 200,020\)"),
             ("odd", TONE[:-1], None, 1, r"88,199 bytes, an odd number.*\n1 sample \(0.023 ms\) short"),
             ("one sample", TONE[:2], None, 1, r"short: 1 sample, the tone has 44,100\nthat sample agrees"),
@@ -256,6 +257,9 @@ class Diagnoses(unittest.TestCase):
              "second of 2 bytes take 88,200"),
             ("block size", wav_fields(byte_rate=176400, block=4), None, 1, "block size is 4 bytes, but 1 "
              "channel of 16-bit samples take 2\n"),
+            ("carrier negated", as_bytes(numpy.where(PCM < 0, PCM + 1, PCM)), None, 1,
+             r"every differing sample is a negative one, one high: -v where the tone has ~v = -v - 1\n"
+             r"one departure: from sample 15 on"),
             ("trace agrees", own_tone(trace=NAMES), None, 0,
              "^a trace of 60 rows, columns op2_phase, op2_val, op1_phase, sample$"),
             ("trace of two", own_tone(trace=("sample", "op1_phase")).replace(b" ", b","), None, 0,

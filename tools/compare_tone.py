@@ -55,6 +55,7 @@ CORRELATION_BLOCK = 1 << 20  # lags cross-correlated at once, to bound memory
 # The tone nearly repeats every 512 samples, so the true lag need not be the
 # best-correlated one: this many of the best peaks are tried.
 PEAKS = 64
+DEPARTED = 0.5  # a share of differing samples from the first on that is one departure, not slips
 MOST_INTERLEAVED = 8  # interleaved channels looked for in a raw file
 MOST_CHANNELS_JUDGED = 4  # channels judged one by one; the others are only compared
 # Constants searched, one at a time, with the tone's own for the others.
@@ -392,12 +393,36 @@ def first_difference(case):
     lines.append(f"first difference at {case.at(first)}: {value_words(values[first])}, {case.name} has "
                  f"{value_words(reference[first])}; {len(differing):,} of {shared:,} samples differ, by "
                  f"{value_words(largest)} at most")
+    lines += difference_kind(values[:shared], reference[:shared], differing)
     if case.modelled:
         lines.append(state_words(first))
         lookup = int(tone_model.state(count=first + 1)["op1_lookup"][-1])
         if float(values[first]).is_integer():
             lines.append(f"{tone_trace.table_words(int(values[first]), lookup)}; the tone reads "
                          f"{tone_trace.lookup_words(lookup)}")
+    return lines
+
+
+def difference_kind(values, reference, differing):
+    """What kind of difference it is: the set of the values, and isolated
+    slips against one departure after which everything differs."""
+    lines = []
+    if set(np.unique(values).tolist()) <= {0, -1}:
+        lines.append("its values are only 0 and -1: the lookup reads a table of zeros")
+    elif np.abs(values).max() < 128:
+        lines.append("its values all fit in 8 bits: a sample or table entry kept in 8 bits")
+    steps = values[differing] - reference[differing]
+    if (reference[differing] < 0).all() and (steps == -1).all():
+        lines.append("every differing sample is a negative one, one low")
+    elif (reference[differing] < 0).all() and (steps == 1).all():
+        lines.append("every differing sample is a negative one, one high: -v where the tone has ~v = -v - 1")
+    after = len(values) - int(differing[0])
+    if len(differing) >= DEPARTED * after:
+        lines.append(f"one departure: from sample {int(differing[0]):,} on, {len(differing):,} of the "
+                     f"{after:,} samples differ")
+    else:
+        verb = "differs" if len(differing) == 1 else "differ"
+        lines.append(f"isolated slips: {count_words(len(differing))} {verb} here and there, the rest agree")
     return lines
 
 
