@@ -287,6 +287,9 @@ class Diagnoses(unittest.TestCase):
             ("npy", npy_bytes(PCM.astype(numpy.int16)), None, 1,
              r"^a NumPy .npy file, int16 \(44100,\)\na NumPy .npy file, not raw samples: a 128-byte "
              r"header"),
+            ("UTF-8", TONE.decode("latin-1").encode("utf-8"), None, 1,
+             "the tone's bytes expanded as UTF-8 text: each byte of 128 or more became two, 132,325 bytes"),
+            ("byte a sample", TONE[0::2], None, 1, "one byte a sample, the low byte of each: 44,100 bytes"),
             ("columns unnamed", b"1 2\n3 4\n", None, 2, "text of 2 numbers a line and no line of column"),
             ("raw against 48k", TONE, wav_bytes(TONE, rate=48000), 0, "^raw$"),
             ("short against raw", TONE[:-2], TONE, 1, "1 sample .* short: 44,099 samples, the reference has"),

@@ -179,6 +179,21 @@ def raw_format(case):
     return []
 
 
+def bytes_otherwise(case):
+    """A raw file whose bytes are the tone's, written as text or one byte a sample."""
+    if case.data is None or not np.all(np.abs(case.reference) < 1 << 15):
+        return []
+    tone = np.asarray(case.reference, dtype="<i2").tobytes()
+    expanded = tone.decode("latin-1").encode("utf-8")
+    if case.data == expanded:
+        return [f"{case.name}'s bytes expanded as UTF-8 text: each byte of 128 or more became two, "
+                f"{len(expanded):,} bytes where {case.name} has {len(tone):,}; write bytes, not text"]
+    if case.data == tone[0::2]:
+        return [f"one byte a sample, the low byte of each: {len(tone) // 2:,} bytes where {case.name} has "
+                f"{len(tone):,}"]
+    return []
+
+
 def made_with_mistakes(case):
     """The tone made with one or two of the common mistakes."""
     if not (case.modelled and case.same_length()):
@@ -357,13 +372,14 @@ def similarity(a, b):
 
 # The order in which the checks are tried: the first that explains the
 # difference answers. Values that are not samples at all, and silence, first;
-# then the raw bytes read another way (channels, sample formats), before the
-# values are judged as samples; then the whole tone made otherwise (mistakes,
-# constants, the modulator's weight), which needs the same length; then the
-# tone transformed sample by sample (gain, reversal); then copies and shifts;
-# the rate last, since a resampled length is also what a cut or a delay gives.
-CHECKS = (not_numbers, silent, interleaved, raw_format, made_with_mistakes, made_with_constant,
-          made_with_weight, scaled, reversed_in_time, repeated, shifted, resampled)
+# then the raw bytes read another way (channels, sample formats, text, one
+# byte a sample), before the values are judged as samples; then the whole
+# tone made otherwise (mistakes, constants, the modulator's weight), which
+# needs the same length; then the tone transformed sample by sample (gain,
+# reversal); then copies and shifts; the rate last, since a resampled length
+# is also what a cut or a delay gives.
+CHECKS = (not_numbers, silent, interleaved, raw_format, bytes_otherwise, made_with_mistakes,
+          made_with_constant, made_with_weight, scaled, reversed_in_time, repeated, shifted, resampled)
 
 
 def diagnose(case):

@@ -156,7 +156,7 @@ def raw(data, path):
         faults.append(f"{len(data):,} bytes, an odd number: its last byte is no whole 16-bit sample, "
                       f"and is left out")
     values = np.frombuffer(data[:whole], dtype="<i2").astype(np.int32)[:, None]
-    return Samples(values, None, data=data[:whole], faults=faults)
+    return Samples(values, None, data=data, faults=faults)
 
 
 def too_long(path, what):
