@@ -64,6 +64,25 @@ SEARCHED = (("freq", np.arange(1, 1 << 17)), ("op1_ratio", np.arange(0, 257)),
 # The modulator's value as it enters the carrier's accumulator: shifted right
 # by this many bits (left where negative); None leaves it out.
 WEIGHTS = (None, *range(-12, 0), *range(1, 16))
+# The ways a port goes wrong inside the synthesis, searched as structure: a
+# Variant's fields, and the words that name them in the program's terms.
+WIDTHS = ((16, False, "16 bits"), (16, True, "16 bits, unsigned"), (24, False, "24 bits"))
+PORT_SLIPS = (
+    *((dict(mirror_bit=mirror, negative_bit=sign), f"lookup_sin testing bit {mirror} to mirror the index and "
+       f"bit {sign} for the sign, not bits 8 and 9") for mirror in range(6, 12) for sign in range(6, 12)
+      if mirror != sign and (mirror, sign) != (8, 9)),
+    *((dict(fraction_bits=bits), f"each accumulator shifted right by {bits}, not 10, to its lookup phase")
+      for bits in (8, 9, 11, 12, 16)),
+    (dict(table_divisor=255.0), "sin_table spanning 0 to pi/2 inclusive (i / 255.0), not i / 256.0"),
+    *((dict(table_scale=scale), f"sin_table scaled by {scale:g}, not 32767")
+      for scale in (32768.0, 32000.0, 16384.0, 16383.0)),
+    *((dict(op1_width=(bits, unsigned)), f"op1_phase kept in {words}") for bits, unsigned, words in WIDTHS),
+    *((dict(op2_width=(bits, unsigned)), f"op2_phase kept in {words}") for bits, unsigned, words in WIDTHS),
+    *((dict(sum_width=(bits, unsigned)), f"the sum op2_val + op1_freq kept in {words}")
+      for bits, unsigned, words in WIDTHS),
+    (dict(val_width=(16, True)), "op2_val kept unsigned: a negative value enters the carrier as 65,536 more"),
+    (dict(val_width=(8, False)), "op2_val kept in 8 bits"),
+)
 RAW_FORMATS = (("<i4", 0, "32-bit integer"), ("<f4", 0, "32-bit float"), ("<f8", 0, "64-bit float"),
                ("i1", 0, "8-bit signed"), ("u1", 128, "8-bit unsigned"),
                ("<u2", 32768, "unsigned 16-bit (offset binary)"), (">i2", 0, "big-endian 16-bit"))
@@ -238,6 +257,18 @@ def made_with_weight(case):
     return []
 
 
+def made_in_port(case):
+    """The tone made with one of the slips a port makes inside the synthesis."""
+    if not (case.modelled and case.same_length()):
+        return []
+    for fields, words in PORT_SLIPS:
+        variant = dataclasses.replace(tone_model.TONE, **fields)
+        if np.array_equal(tone_model.render(variant, PREFIX), case.values[:PREFIX]) and \
+                np.array_equal(tone_model.render(variant), case.values):
+            return [f"this is the tone made with {words}"]
+    return []
+
+
 def scaled(case):
     """The tone times a constant: flipped, louder or softer."""
     if not case.same_length():
@@ -374,12 +405,14 @@ def similarity(a, b):
 # difference answers. Values that are not samples at all, and silence, first;
 # then the raw bytes read another way (channels, sample formats, text, one
 # byte a sample), before the values are judged as samples; then the whole
-# tone made otherwise (mistakes, constants, the modulator's weight), which
-# needs the same length; then the tone transformed sample by sample (gain,
-# reversal); then copies and shifts; the rate last, since a resampled length
-# is also what a cut or a delay gives.
+# tone made otherwise (mistakes, constants, the modulator's weight, a port's
+# slips in the lookup, the table and the widths), which needs the same
+# length; then the tone transformed sample by sample (gain, reversal); then
+# copies and shifts; the rate last, since a resampled length is also what a
+# cut or a delay gives.
 CHECKS = (not_numbers, silent, interleaved, raw_format, bytes_otherwise, made_with_mistakes,
-          made_with_constant, made_with_weight, scaled, reversed_in_time, repeated, shifted, resampled)
+          made_with_constant, made_with_weight, made_in_port, scaled, reversed_in_time, repeated, shifted,
+          resampled)
 
 
 def diagnose(case):

@@ -4,6 +4,7 @@ variants of it that a port may make by mistake. Vectorised with numpy: a
 variant's constants may be arrays, one rendered row each.
 """
 import dataclasses
+import functools
 
 import numpy as np
 
@@ -18,10 +19,27 @@ sin_table_size = 256
 sin_scale = 32767.0
 quarter_cycle_radians = 1.5707963267948966
 
-# Divided first, then scaled, as audiosim does; truncated toward zero.
-scaled_sines = np.sin(np.arange(sin_table_size) / float(sin_table_size) * quarter_cycle_radians) * sin_scale
-sin_table = np.trunc(scaled_sines).astype(np.int64)
-rounded_sin_table = np.round(scaled_sines).astype(np.int64)
+
+@functools.lru_cache(maxsize=16)
+def table_of(scale, divisor, rounded):
+    """A quarter-wave table: audiosim's, or one a port builds otherwise; divided
+    first, then scaled, as audiosim does."""
+    sines = np.sin(np.arange(sin_table_size) / divisor * quarter_cycle_radians) * scale
+    return (np.round(sines) if rounded else np.trunc(sines)).astype(np.int64)
+
+
+def wrapped(values, width):
+    """values kept in width = (bits, unsigned), as a port's narrower variable keeps them."""
+    if width is None:
+        return values
+    bits, unsigned = width
+    kept = values % (1 << bits)
+    if unsigned:
+        return kept
+    return np.where(kept >= 1 << (bits - 1), kept - (1 << bits), kept)
+
+
+sin_table = table_of(sin_scale, float(sin_table_size), False)  # truncated toward zero
 
 # The mistakes a variant may make, in the words that name them.
 MISTAKES = {
@@ -31,6 +49,7 @@ MISTAKES = {
     "previous_modulator": "the carrier taking the previous sample's modulator value",
     "lookup_argument": "the modulator added to the carrier's lookup argument for one sample, "
                        "not into its accumulator",
+    "assigned": "op1_phase assigned (=) each sample, not accumulated (+=)",
 }
 
 # The per-sample values of the render loop, in the order it computes them:
@@ -51,6 +70,18 @@ class Variant:
     op1_ratio: object = 16  # the carrier's frequency, in sixteenths of freq
     op2_ratio: object = 32  # the modulator's
     weight: int | None = 0
+    mirror_bit: int = mirror_bit  # the lookup phase's bit that mirrors the table index
+    negative_bit: int = negative_bit  # and the one that complements the value
+    fraction_bits: int = phase_fraction_bits  # the shift from accumulator to lookup phase
+    table_scale: float = sin_scale
+    table_divisor: float = float(sin_table_size)  # entry i is the sine of i / table_divisor of a quarter
+    # Widths as (bits, unsigned) where a port keeps a value narrower than
+    # the tone needs: each accumulator, the sum that enters the carrier, and
+    # the modulator's value as it is kept. None: wide enough.
+    op1_width: tuple | None = None
+    op2_width: tuple | None = None
+    sum_width: tuple | None = None
+    val_width: tuple | None = None
 
     def __post_init__(self):
         object.__setattr__(self, "mistakes", frozenset(self.mistakes))
@@ -69,12 +100,13 @@ operator_hz = {"carrier": TONE.freq * TONE.op1_ratio / ratio_unit * sample_rate 
                "modulator": TONE.freq * TONE.op2_ratio / ratio_unit * sample_rate / phase_units_per_cycle}
 
 
-def lookup_sin(phase, table=sin_table, negated=False):
-    """The sine of each lookup phase (only bits 0 to 9 count), and the table index read."""
-    mirrored = (phase >> mirror_bit) & 1 == 1
+def lookup_sin(phase, table=sin_table, negated=False, mirror=mirror_bit, sign=negative_bit):
+    """The sine of each lookup phase (only bits 0 to 9 count), and the table index read; a port
+    may test other bits (mirror, sign) or negate the negative half."""
+    mirrored = (phase >> mirror) & 1 == 1
     idx = np.where(mirrored, ~phase, phase) & 0xFF
     val = table[idx]
-    negative = (phase >> negative_bit) & 1 == 1
+    negative = (phase >> sign) & 1 == 1
     if negated:
         return np.where(negative, -val, val), idx
     return np.where(negative, ~val, val), idx  # ~val is -val - 1
@@ -91,14 +123,17 @@ def entering(op2_val, weight):
 
 def state(variant=TONE, count=sample_count):
     """The values of STATE for the first count samples of variant."""
-    table = rounded_sin_table if variant.made("rounded") else sin_table
-    negated, read_first = variant.made("negated"), variant.made("read_first")
+    table = table_of(variant.table_scale, variant.table_divisor, variant.made("rounded"))
+    look = functools.partial(lookup_sin, table=table, negated=variant.made("negated"),
+                             mirror=variant.mirror_bit, sign=variant.negative_bit)
+    shift, read_first = variant.fraction_bits, variant.made("read_first")
     k = np.arange(1, count + 1, dtype=np.int64)
     op2_freq = variant.op2_ratio * variant.freq // ratio_unit
     op1_freq = variant.op1_ratio * variant.freq // ratio_unit
-    op2_phase = k * op2_freq
+    op2_phase = wrapped(k * op2_freq, variant.op2_width)
     looked_up = op2_phase - op2_freq if read_first else op2_phase
-    op2_val, op2_idx = lookup_sin(looked_up >> phase_fraction_bits, table, negated)
+    op2_val, op2_idx = look(looked_up >> shift)
+    op2_val = wrapped(op2_val, variant.val_width)
     if variant.made("previous_modulator"):
         op2_val = np.concatenate((np.zeros_like(op2_val[..., :1]), op2_val[..., :-1]), axis=-1)
     added = entering(op2_val, variant.weight)
@@ -106,12 +141,12 @@ def state(variant=TONE, count=sample_count):
         op1_phase = k * op1_freq
         argument = op1_phase - (op1_freq if read_first else 0) + added
     else:
-        steps = added + op1_freq
-        op1_phase = np.cumsum(steps, axis=-1)
+        steps = wrapped(added + op1_freq, variant.sum_width)
+        op1_phase = steps if variant.made("assigned") else np.cumsum(steps, axis=-1)
+        op1_phase = wrapped(op1_phase, variant.op1_width)
         argument = op1_phase - steps if read_first else op1_phase
-    sample, idx = lookup_sin(argument >> phase_fraction_bits, table, negated)
-    values = (op2_phase, op2_phase >> phase_fraction_bits, op2_idx, op2_val, op1_phase,
-              op1_phase >> phase_fraction_bits, idx, sample)
+    sample, idx = look(argument >> shift)
+    values = (op2_phase, op2_phase >> shift, op2_idx, op2_val, op1_phase, op1_phase >> shift, idx, sample)
     return dict(zip(STATE, values))
 
 
