@@ -353,19 +353,25 @@ class Commands(Folder):
         self.write("tone.flac", frames_bytes(PCM, "FLAC"))
         self.write("one.bin", TONE[:2])
         self.write("slow.wav", frames_bytes(PCM[:500], rate=8000))
+        self.write("mirror.bin", own_tone(mirror=0))
         readme_trace = "^" + re.escape(readme_block("trace")) + "$"
         rows = [  # tool, arguments, status, standard output, standard error (regular expressions)
             ("compare_tone", ["result.bin"], 0, "^result.bin: identical to the tone", "^$"),
             ("compare_tone", ["late.bin"], 1, "^late.bin: differs from the tone\n  the tone del", "^$"),
             ("compare_tone", ["-"], 0, "^-: identical", "^$"),
             ("compare_tone", ["--trace", "3"], 0, readme_trace, "^$"),
-            ("compare_tone", ["--trace", "44101"], 2, "^$", "--trace: N is a whole number from 1 to 44,100"),
+            ("compare_tone", ["--trace", "44101"], 2, "^$", r"--trace: N \(1 to 44,100\), FIRST:STOP"),
+            ("compare_tone", ["--trace", "5:7"], 0,
+             r"^ +i op2_phase .*\n +5 +122880 .*\n +6 +143360 .* 28510\n$", "^$"),
+            ("compare_tone", ["--trace", "around"], 2, "^$", "--trace around needs a CANDIDATE"),
+            ("compare_tone", ["mirror.bin", "--trace", "around"], 1,
+             r"\n +8 .* 32717  32717\n +9 .* 32137   6195  \*\n", "^$"),
             ("compare_tone", ["--bogus"], 2, "^$", "unrecognized arguments: --bogus"),
             ("compare_tone", [], 2, "^$", "give a CANDIDATE, or --trace N"),
             ("compare_tone", ["missing.bin"], 2, "^$", "^compare_tone: missing.bin: No such file or"),
             ("compare_tone", ["."], 2, "^$", r"^compare_tone: \.: Is a directory"),
             ("compare_tone", ["result.bin", "--plot", "c"], 2, "^$", "c: no ending that names a picture"),
-            ("compare_tone", ["late.bin", "--plot", "c.png"], 1, "\nc.png: late.bin over the tone", "^$"),
+            ("compare_tone", ["mirror.bin", "--plot", "c.png"], 1, "\nc.png: mirror.bin over the tone", "^$"),
             ("plot_tone", [], 0, "^result.png: the waveform and spectrum of result.bin\n$", "^$"),
             ("plot_tone", ["tone.flac", "-o", "x.svg"], 0, "^x.svg: ", "^$"),
             ("plot_tone", ["one.bin", "-o", "one.png"], 0, "^one.png: ", "^$"),
@@ -383,9 +389,11 @@ class Commands(Folder):
                 self.assertEqual(got[0], status, got)
                 self.assertRegex(got[1], output)
                 self.assertRegex(got[2], error)
-                picture = re.match(r"^(?:.*\n)?(\S+\.(png|svg)): ", got[1])
+                picture = re.search(r"^(\S+\.(png|svg)): ", got[1], re.M)
                 if picture:
                     self.assert_picture(picture.group(1))
+        # The checker's picture has a third panel: the difference by the carrier's lookup phase.
+        self.assertEqual([self.assert_picture(name)[1] for name in ("c.png", "d.png")], [1050, 700])
 
     def assert_picture(self, name):
         with open(os.path.join(self.dir, name), "rb") as file:
@@ -395,7 +403,9 @@ class Commands(Folder):
             return
         chunks = png_chunks(data)
         self.assertEqual((chunks[0][0], chunks[-1][0]), (b"IHDR", b"IEND"))
-        self.assertGreater(min(struct.unpack(">II", chunks[0][1][:8])), 0)
+        size = struct.unpack(">II", chunks[0][1][:8])
+        self.assertGreater(min(size), 0)
+        return size
 
     def test_hostile_inputs(self):
         """Each kind of damage, to both tools: the contract's status, at most one line on standard error."""

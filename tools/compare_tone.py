@@ -56,6 +56,7 @@ CORRELATION_BLOCK = 1 << 20  # lags cross-correlated at once, to bound memory
 # best-correlated one: this many of the best peaks are tried.
 PEAKS = 64
 DEPARTED = 0.5  # a share of differing samples from the first on that is one departure, not slips
+AROUND = 8  # samples traced either side of the first difference
 MOST_INTERLEAVED = 8  # interleaved channels looked for in a raw file
 MOST_CHANNELS_JUDGED = 4  # channels judged one by one; the others are only compared
 # Constants searched, one at a time, with the tone's own for the others.
@@ -543,20 +544,32 @@ def channel_lines(cases, reference_channels):
     return lines
 
 
-def print_trace(count):
-    state = tone_model.state(count=count)
-    columns = [(key, max(len(key), 6) + 2) for key in tone_model.STATE]
-    print(f"{'i':>5}" + "".join(f"{key:>{width}}" for key, width in columns))
-    for k in range(count):
-        print(f"{k:>5}" + "".join(f"{int(state[key][k]):>{width}}" for key, width in columns))
+def print_trace(first, stop, yours=None):
+    """The tone's state for samples first to stop - 1, and yours beside it,
+    marked * where they differ."""
+    state = tone_model.state(count=stop)
+    columns = [(key, max(len(key), 6) + 1) for key in tone_model.STATE]
+    mine = "  yours" if yours is not None else ""
+    print(f"{'i':>5}" + "".join(f"{key:>{width}}" for key, width in columns) + mine)
+    for k in range(first, stop):
+        row = f"{k:>5}" + "".join(f"{int(state[key][k]):>{width}}" for key, width in columns)
+        if yours is not None and k < len(yours):
+            mark = "" if yours[k] == state["sample"][k] else "  *"
+            row += f"{value_words(yours[k]):>7}{mark}"
+        print(row)
 
 
-def trace_count(text):
-    """--trace's N: 1 to the tone's length."""
-    if not text.isdigit() or not 1 <= int(text) <= tone_model.sample_count:
-        raise argparse.ArgumentTypeError(f"N is a whole number from 1 to {tone_model.sample_count:,}, "
+def trace_span(text):
+    """--trace's samples: N (the first N), FIRST:STOP (FIRST to STOP - 1) or
+    around (a few either side of the first difference), as (first, stop), or None for around."""
+    if text == "around":
+        return None
+    first, _, stop = text.rpartition(":")
+    first = first or "0"
+    if not (first.isdigit() and stop.isdigit() and 0 <= int(first) < int(stop) <= tone_model.sample_count):
+        raise argparse.ArgumentTypeError(f"N (1 to {tone_model.sample_count:,}), FIRST:STOP or around, "
                                          f"not {text!r}")
-    return int(text)
+    return int(first), int(stop)
 
 
 def parse_arguments(argv):
@@ -567,16 +580,33 @@ def parse_arguments(argv):
     parser.add_argument("candidate", nargs="?", help="the file to check")
     parser.add_argument("--reference", metavar="FILE",
                         help="the tone to compare with (default: this tool's own model of it)")
-    parser.add_argument("--trace", metavar="N", type=trace_count, default=0,
-                        help=f"print the tone's state for its first N samples (1 to "
-                        f"{tone_model.sample_count:,}), in audiosim's names")
+    parser.add_argument("--trace", metavar="N", type=trace_span, default=False,
+                        help=f"print the tone's state, in audiosim's names, for its first N samples (1 to "
+                        f"{tone_model.sample_count:,}), for samples FIRST:STOP, or around the first "
+                        f"difference; with a CANDIDATE, its samples beside the tone's, marked * where they "
+                        f"differ")
     parser.add_argument("--plot", metavar="PICTURE",
                         help="draw the candidate over the reference around the first difference, and their "
                         "difference (needs matplotlib; the name's ending picks the format)")
     args = parser.parse_args(argv)
-    if args.candidate is None and not args.trace:
+    if args.candidate is None and args.trace is None:
+        parser.error("--trace around needs a CANDIDATE")
+    if args.candidate is None and args.trace is False:
         parser.error("give a CANDIDATE, or --trace N")
     return args
+
+
+def trace_beside(yours, span):
+    """The trace over span, or around the first difference where span is None."""
+    if span is None:
+        tone = tone_model.render()
+        shared = min(len(yours), len(tone))
+        differing = np.flatnonzero(yours[:shared] != tone[:shared])
+        if not len(differing):
+            return
+        first = int(differing[0])
+        span = max(first - AROUND, 0), min(first + AROUND + 1, tone_model.sample_count)
+    print_trace(*span, yours)
 
 
 def print_verdict(path, candidate, reference, lines):
@@ -601,22 +631,24 @@ def main(argv=None):
         import plot_tone
 
         plot_tone.picture_format(args.plot)
-    if args.trace:
-        print_trace(args.trace)
-        if args.candidate is None:
-            return 0
+    if args.candidate is None:
+        print_trace(*args.trace)
+        return 0
     candidate = read(args.candidate)
     reference = read(args.reference) if args.reference else None
     if candidate.header:
         print(f"{args.candidate}: read as {candidate.header}")
     lines = judge(candidate, reference)
     print_verdict(args.candidate, candidate, reference, lines)
+    if args.trace is not False:
+        trace_beside(candidate.values[:, 0], args.trace)
     if args.plot:
         name = "the reference" if reference else "the tone"
         ref_values = reference.values[:, 0] if reference else tone_model.render()
+        lookup = None if reference else tone_model.state()["op1_lookup"]
         plot_tone.draw_difference(plot_tone.first_channel(candidate), ref_values,
                                   candidate.rate or tone_model.sample_rate, args.plot,
-                                  f"{args.candidate} against {name}")
+                                  f"{args.candidate} against {name}", lookup)
         print(f"{args.plot}: {args.candidate} over {name} around their first difference, and the difference")
     return 1 if lines else 0
 

@@ -128,17 +128,20 @@ def line_levels(freqs, level, rate):
     return levels
 
 
-def draw_difference(candidate, reference, rate, output, title):
+def draw_difference(candidate, reference, rate, output, title, lookup=None):
     """The candidate over the reference around their first difference (or
-    their start), and candidate minus reference below."""
+    their start), and candidate minus reference below; with lookup (the
+    carrier's lookup phase of each sample), the difference against it too."""
     plt = pyplot()
     shared = min(len(candidate), len(reference))
     differing = np.flatnonzero(candidate[:shared] != reference[:shared])
     first = int(differing[0]) if len(differing) else shared if len(candidate) != len(reference) else 0
     start = max(first - AROUND, 0)
     stop = min(first + AROUND, max(len(candidate), len(reference)))
-    figure, (wave_axes, difference_axes) = plt.subplots(2, 1, figsize=(9, 7), layout="constrained",
-                                                        sharex=True)
+    panels = 2 if lookup is None else 3
+    figure, axes_list = plt.subplots(panels, 1, figsize=(9, 3.5 * panels), layout="constrained")
+    wave_axes, difference_axes = axes_list[:2]
+    wave_axes.sharex(difference_axes)
     figure.suptitle(title)
     for samples, label, style in ((reference, "reference", "-"), (candidate, "candidate", "--")):
         part = np.asarray(samples[start:stop], dtype=np.float64)
@@ -153,7 +156,21 @@ def draw_difference(candidate, reference, rate, output, title):
     for axes in (wave_axes, difference_axes):
         axes.axvline(first, color="grey", linewidth=0.8)
         axes.grid(alpha=0.3)
+    if lookup is not None:
+        difference = np.asarray(candidate[:shared], dtype=np.float64) - reference[:shared]
+        against_lookup(axes_list[2], difference, np.asarray(lookup[:shared]) & 0x3FF)
     save(figure, output)
+
+
+def against_lookup(axes, difference, phase):
+    """Each sample's difference at the carrier's lookup phase (0 to 1023): a
+    wrong quarter, mirror or sign stands out as a band between the quarter lines."""
+    axes.plot(phase, difference, ".", markersize=2, color="tab:red")
+    for quarter in (256, 512, 768):
+        axes.axvline(quarter, color="grey", linewidth=0.8)
+    axes.set(xlabel="the carrier's lookup phase (op1_phase >> 10, bits 0 to 9)", ylabel="candidate - tone",
+             xlim=(0, 1023), title="The difference by lookup phase: quarters split at bits 8 and 9")
+    axes.grid(alpha=0.3)
 
 
 def picture_format(output):

@@ -53,9 +53,11 @@ MISTAKES = {
 }
 
 # The per-sample values of the render loop, in the order it computes them:
-# each accumulator, its lookup phase (the accumulator >> 10), the table index
-# its lookup reads, and the lookup's result (the carrier's is the sample).
-STATE = ("op2_phase", "op2_lookup", "op2_idx", "op2_val", "op1_phase", "op1_lookup", "op1_idx", "sample")
+# each accumulator, its lookup phase (the accumulator >> 10), that phase's
+# bit 8 (mirror) and bit 9 (negative half), the table index its lookup reads,
+# and the lookup's result (the carrier's is the sample).
+STATE = ("op2_phase", "op2_lookup", "op2_b8", "op2_b9", "op2_idx", "op2_val",
+         "op1_phase", "op1_lookup", "op1_b8", "op1_b9", "op1_idx", "sample")
 
 
 @dataclasses.dataclass(frozen=True)
@@ -146,7 +148,11 @@ def state(variant=TONE, count=sample_count):
         op1_phase = wrapped(op1_phase, variant.op1_width)
         argument = op1_phase - steps if read_first else op1_phase
     sample, idx = look(argument >> shift)
-    values = (op2_phase, op2_phase >> shift, op2_idx, op2_val, op1_phase, op1_phase >> shift, idx, sample)
+    op2_lookup, op1_lookup = op2_phase >> shift, op1_phase >> shift
+    op2_bits = (op2_lookup >> mirror_bit & 1, op2_lookup >> negative_bit & 1)
+    op1_bits = (op1_lookup >> mirror_bit & 1, op1_lookup >> negative_bit & 1)
+    values = (op2_phase, op2_lookup, *op2_bits, op2_idx, op2_val,
+              op1_phase, op1_lookup, *op1_bits, idx, sample)
     return dict(zip(STATE, values))
 
 

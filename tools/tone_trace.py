@@ -116,6 +116,8 @@ def explain(key, i, state):
     if key.endswith("_lookup"):
         return f"{operator}_phase >> 10 = {int(state[operator + '_phase'][i]):,} >> 10 = {value:,}"
     lookup = int(state[operator + "_lookup"][i])
+    if key[-3:] in ("_b8", "_b9"):
+        return f"bit {key[-1]} of {operator}_lookup {lookup:,} (binary {lookup & 0x3FF:010b}) = {value}"
     if key.endswith("_idx"):
         return lookup_words(lookup).split(";")[0]
     return f"lookup_sin({lookup:,}): {lookup_words(lookup)}"
