@@ -49,8 +49,8 @@ RESAMPLED_SCORE = 0.9  # a resampled tone correlates above this with the tone mo
 RESAMPLER_DELAY = 2  # frames a resampled file may lag by
 # Rates a file may have been resampled to, in samples a second.
 COMMON_RATES = (8000, 11025, 16000, 22050, 24000, 32000, 48000, 88200, 96000, 176400, 192000)
-PREFIX = 32  # frames a trial of other constants is first judged by
-TRIALS_AT_ONCE = 8192  # trials rendered side by side, to bound memory
+FIRST_JUDGED = 2  # frames every trial of another constant is judged by, side by side
+PREFIX = 32  # frames the trials that agree on those are judged by next
 CORRELATION_BLOCK = 1 << 20  # lags cross-correlated at once, to bound memory
 # The tone nearly repeats every 512 samples, so the true lag need not be the
 # best-correlated one: this many of the best peaks are tried.
@@ -226,19 +226,19 @@ def made_with_mistakes(case):
 
 
 def made_with_constant(case):
-    """The tone made with another freq or ratio: trials are judged on a
-    prefix first, many side by side, then in full."""
+    """The tone made with another freq or ratio: all trials are judged side by
+    side on the first samples, those that agree on more, then in full."""
     if not (case.modelled and case.same_length()):
         return []
-    head = case.values[:PREFIX]
     for constant, values in SEARCHED:
         own = getattr(tone_model.TONE, constant)
-        for part in np.array_split(values, -(-len(values) // TRIALS_AT_ONCE)):
-            trials = dataclasses.replace(tone_model.TONE, **{constant: part[:, None]})
-            for value in part[(tone_model.render(trials, PREFIX) == head).all(axis=1)]:
-                variant = dataclasses.replace(tone_model.TONE, **{constant: int(value)})
-                if value != own and np.array_equal(tone_model.render(variant), case.values):
-                    return [f"this is the tone made with {constant} {value:,}, not {own:,}"]
+        for count in (FIRST_JUDGED, PREFIX):
+            trials = dataclasses.replace(tone_model.TONE, **{constant: values[:, None]})
+            values = values[(tone_model.render(trials, count) == case.values[:count]).all(axis=1)]
+        for value in values:
+            variant = dataclasses.replace(tone_model.TONE, **{constant: int(value)})
+            if value != own and np.array_equal(tone_model.render(variant), case.values):
+                return [f"this is the tone made with {constant} {value:,}, not {own:,}"]
     return []
 
 
