@@ -62,13 +62,16 @@ MOST_CHANNELS_JUDGED = 4  # channels judged one by one; the others are only comp
 # Constants searched, one at a time, with the tone's own for the others.
 SEARCHED = (("freq", np.arange(1, 1 << 17)), ("op1_ratio", np.arange(0, 257)),
             ("op2_ratio", np.arange(0, 257)))
-# The modulator's value as it enters the carrier's accumulator: shifted right
-# by this many bits (left where negative); None leaves it out.
-WEIGHTS = (None, *range(-12, 0), *range(1, 16))
 # The ways a port goes wrong inside the synthesis, searched as structure: a
 # Variant's fields, and the words that name them in the program's terms.
 WIDTHS = ((16, False, "16 bits"), (16, True, "16 bits, unsigned"), (24, False, "24 bits"))
 PORT_SLIPS = (
+    (dict(weight=None), "the modulator's value left out as it enters the carrier's accumulator, "
+                        "not added whole"),
+    *((dict(weight=bits), f"the modulator's value shifted {'right' if bits > 0 else 'left'} by {abs(bits)} "
+       f"({'/' if bits > 0 else 'x'} {2 ** abs(bits)}) as it enters the carrier's accumulator, "
+       f"not added whole")
+      for bits in (*range(-12, 0), *range(1, 16))),
     *((dict(mirror_bit=mirror, negative_bit=sign), f"lookup_sin testing bit {mirror} to mirror the index and "
        f"bit {sign} for the sign, not bits 8 and 9") for mirror in range(6, 12) for sign in range(6, 12)
       if mirror != sign and (mirror, sign) != (8, 9)),
@@ -242,22 +245,6 @@ def made_with_constant(case):
     return []
 
 
-def made_with_weight(case):
-    """The tone made with the modulator's value shifted, or left out."""
-    if not (case.modelled and case.same_length()):
-        return []
-    for weight in WEIGHTS:
-        if np.array_equal(tone_model.render(tone_model.Variant(weight=weight)), case.values):
-            if weight is None:
-                how = "left out"
-            else:
-                direction = "right" if weight > 0 else "left"
-                how = f"shifted {direction} by {abs(weight)} ({times_words(2.0 ** -weight)})"
-            return [f"this is the tone made with the modulator's value {how} as it enters the carrier's "
-                    f"accumulator, not added whole"]
-    return []
-
-
 def made_in_port(case):
     """The tone made with one of the slips a port makes inside the synthesis."""
     if not (case.modelled and case.same_length()):
@@ -406,13 +393,13 @@ def similarity(a, b):
 # difference answers. Values that are not samples at all, and silence, first;
 # then the raw bytes read another way (channels, sample formats, text, one
 # byte a sample), before the values are judged as samples; then the whole
-# tone made otherwise (mistakes, constants, the modulator's weight, a port's
-# slips in the lookup, the table and the widths), which needs the same
+# tone made otherwise (mistakes, constants, a port's slips in the modulator's
+# weight, the lookup, the table and the widths), which needs the same
 # length; then the tone transformed sample by sample (gain, reversal); then
 # copies and shifts; the rate last, since a resampled length is also what a
 # cut or a delay gives.
 CHECKS = (not_numbers, silent, interleaved, raw_format, bytes_otherwise, made_with_mistakes,
-          made_with_constant, made_with_weight, made_in_port, scaled, reversed_in_time, repeated, shifted,
+          made_with_constant, made_in_port, scaled, reversed_in_time, repeated, shifted,
           resampled)
 
 
