@@ -64,7 +64,7 @@ SEARCHED = (("freq", np.arange(1, 1 << 17)), ("op1_ratio", np.arange(0, 257)),
             ("op2_ratio", np.arange(0, 257)))
 # The ways a port goes wrong inside the synthesis, searched as structure: a
 # Variant's fields, and the words that name them in the program's terms.
-WIDTHS = ((16, False, "16 bits"), (16, True, "16 bits, unsigned"), (24, False, "24 bits"))
+WIDTHS = ((16, False, "16 bits"), (16, True, "16 bits, unsigned"))  # wider ones keep bits 10 to 19 whole
 PORT_SLIPS = (
     (dict(weight=None), "the modulator's value left out as it enters the carrier's accumulator, "
                         "not added whole"),
