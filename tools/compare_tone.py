@@ -4,17 +4,26 @@
 The candidate is any file libsndfile reads (WAV, FLAC, AIFF, ...: its header
 is named on the first line, and a WAV header is checked against itself and
 its bytes; 24-bit or float samples hold the tone when they hold its 16-bit
-values exactly), or else raw signed 16-bit little-endian mono, as audiosim
-writes result.bin. Lengths and times are in frames; of several channels each
-is judged, and the one that holds the tone is named. A difference is
-explained by the first of these that fits: values that are not numbers,
-silence; interleaved channels or another raw sample format; the tone made
-with a common mistake or other constants; flipped or scaled, reversed,
-repeated, delayed or advanced (by cross-correlation), resampled (where the
-samples correlate with it at that rate); else the first differing sample,
-with the tone's state there in the program's names. --trace N prints that
-state for the first N samples, --plot draws the difference. The reference
-is --reference FILE, or else this tool's own model of the tone.
+values exactly), a NumPy .npy file, text (a porter's trace: a line of the
+column names --trace prints, then a row a sample; or one number a line), or
+else raw signed 16-bit little-endian mono, as audiosim writes result.bin.
+A trace is compared value by value: the first that departs is named, the
+tone's explained, and the slips that give yours (a 16- or 32-bit wrap, an
+unsigned reading, assigned not accumulated, another table entry). Samples'
+lengths and times are in frames; of several channels each is judged. A
+difference is explained by the first of these that fits: values that are
+not numbers, silence; interleaved channels, another raw sample format, text
+bytes or one byte a sample; the tone made with a common mistake, another
+freq or ratio, or a port's slip: the modulator's weight, the bits lookup_sin
+tests, the shift to the lookup phase, sin_table's scale and span, an
+accumulator, the carrier's sum or op2_val kept in 16 bits; flipped or
+scaled, reversed, repeated, delayed or advanced (by cross-correlation),
+resampled (where it correlates so); else the first differing sample, the
+tone's state there, the sin_table entry yours is, and the kind of
+difference. --trace prints the state (N samples, FIRST:STOP, or around the
+first difference beside yours), --plot draws the difference, by time and by
+the carrier's lookup phase. The reference is --reference FILE, or else this
+tool's own model of the tone.
 
 Exit status: 0 identical, 1 different, 2 could not (bad arguments,
 unreadable or unusable input, a picture it cannot write), with one line on
