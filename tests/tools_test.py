@@ -219,6 +219,8 @@ class Diagnoses(unittest.TestCase):
             ("early", TONE[1000:], None, 1, r"the tone advanced by 500 samples .*: it starts at sample 500 "),
             ("op2_ratio", own_tone(op2_ratio=48), None, 1, "made with op2_ratio 48, not 32"),
             ("freq", own_tone(freq=10000), None, 1, "made with freq 10,000, not 10,240"),
+            ("ratios", own_tone(op1_ratio=24, op2_ratio=40), None, 1,
+             "made with op1_ratio 24 and op2_ratio 40, not 16 and 32$"),
             ("weight", own_tone(shift=2), None, 1, r"modulator's value shifted right by 2 "),
             ("rounded", own_tone(rounded=True), None, 1, "made with the table rounded instead of truncated$"),
             ("negated", own_tone(negated=True), None, 1, "the negative half negated instead of comp"),

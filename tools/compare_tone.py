@@ -68,9 +68,12 @@ DEPARTED = 0.5  # a share of differing samples from the first on that is one dep
 AROUND = 8  # samples traced either side of the first difference
 MOST_INTERLEAVED = 8  # interleaved channels looked for in a raw file
 MOST_CHANNELS_JUDGED = 4  # channels judged one by one; the others are only compared
-# Constants searched, one at a time, with the tone's own for the others.
-SEARCHED = (("freq", np.arange(1, 1 << 17)), ("op1_ratio", np.arange(0, 257)),
-            ("op2_ratio", np.arange(0, 257)))
+# Constants searched, one at a time with the tone's own for the others, and
+# both ratios at once: their names, and a row of values a trial.
+RATIOS = np.arange(0, 257)
+RATIO_PAIRS = np.stack(np.meshgrid(RATIOS, RATIOS, indexing="ij"), -1).reshape(-1, 2)
+SEARCHED = ((("freq",), np.arange(1, 1 << 17)[:, None]), (("op1_ratio",), RATIOS[:, None]),
+            (("op2_ratio",), RATIOS[:, None]), (("op1_ratio", "op2_ratio"), RATIO_PAIRS))
 # The ways a port goes wrong inside the synthesis, searched as structure: a
 # Variant's fields, and the words that name them in the program's terms.
 WIDTHS = ((16, False, "16 bits"), (16, True, "16 bits, unsigned"))  # wider ones keep bits 10 to 19 whole
@@ -242,15 +245,18 @@ def made_with_constant(case):
     side on the first samples, those that agree on more, then in full."""
     if not (case.modelled and case.same_length()):
         return []
-    for constant, values in SEARCHED:
-        own = getattr(tone_model.TONE, constant)
+    for names, values in SEARCHED:
+        own = [getattr(tone_model.TONE, name) for name in names]
         for count in (FIRST_JUDGED, PREFIX):
-            trials = dataclasses.replace(tone_model.TONE, **{constant: values[:, None]})
+            columns = {name: values[:, [k]] for k, name in enumerate(names)}
+            trials = dataclasses.replace(tone_model.TONE, **columns)
             values = values[(tone_model.render(trials, count) == case.values[:count]).all(axis=1)]
-        for value in values:
-            variant = dataclasses.replace(tone_model.TONE, **{constant: int(value)})
-            if value != own and np.array_equal(tone_model.render(variant), case.values):
-                return [f"this is the tone made with {constant} {value:,}, not {own:,}"]
+        for row in values.tolist():
+            variant = dataclasses.replace(tone_model.TONE, **dict(zip(names, row)))
+            if row != own and np.array_equal(tone_model.render(variant), case.values):
+                made = " and ".join(f"{name} {value:,}" for name, value in zip(names, row))
+                tone = " and ".join(f"{value:,}" for value in own)
+                return [f"this is the tone made with {made}, not {tone}"]
     return []
 
 
