@@ -100,18 +100,21 @@ class Folder(unittest.TestCase):
 
 def own_tone(freq=10240, op1_ratio=16, op2_ratio=32, shift=0, rounded=False, negated=False, read_first=False,
              previous=False, in_argument=False, assigned=False, width=32, mirror=0x100, sign=0x200,
-             entry=None, trace=None, shown=str):
+             entry=None, full=False, trace=None, shown=str):
     """The tone as a porter would write it, one sample at a time, with the slips named (shift: the
     modulator's value shifted right by that many bits; width: the carrier accumulator's bits; mirror and
     sign: the bits tested to read the table backwards and to complement; entry: (i, value) stored in the
-    table), as raw bytes, or, with trace (the names of its columns), as the text of a trace of its first 60
-    samples, each value printed by shown: the tests' own, not the tools' model."""
+    table; full: the sine of the whole cycle in 1024 steps), as raw bytes, or, with trace (the names of its
+    columns), as the text of a trace of its first 60 samples, each value printed by shown: the tests' own,
+    not the tools' model."""
     trim = round if rounded else math.trunc
     table = [trim(math.sin(i / 256.0 * 1.5707963267948966) * 32767.0) for i in range(256)]
     if entry:
         table[entry[0]] = entry[1]
 
     def lookup(phase):
+        if full:
+            return math.trunc(math.sin((phase & 1023) / 1024 * 2 * math.pi) * 32767.0)
         val = table[(~phase if phase & mirror else phase) & 0xFF]
         if phase & sign:
             return -val if negated else ~val
@@ -262,6 +265,7 @@ class Diagnoses(unittest.TestCase):
             ("swapped bits", own_tone(mirror=0x200, sign=0x100), None, 1, "made with lookup_sin testing bit "
              "9 to mirror the index and bit 8 for the sign, not bits 8 and 9$"),
             ("16-bit carrier", own_tone(width=16), None, 1, "made with op1_phase kept in 16 bits$"),
+            ("whole cycle", own_tone(full=True), None, 1, "made with the sine of the whole cycle in 1024 "),
             ("assigned carrier", own_tone(assigned=True), None, 1, r"op1_phase assigned \(=\) each sample"),
             ("carrier negated", as_bytes(numpy.where(PCM < 0, PCM + 1, PCM)), None, 1,
              r"every differing sample is a negative one, one high: -v where the tone has ~v = -v - 1\n"

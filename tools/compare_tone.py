@@ -98,6 +98,9 @@ PORT_SLIPS = (
       for bits, unsigned, words in WIDTHS),
     (dict(val_width=(16, True)), "op2_val kept unsigned: a negative value enters the carrier as 65,536 more"),
     (dict(val_width=(8, False)), "op2_val kept in 8 bits"),
+    (dict(table_width=(8, False)), "sin_table's entries kept in 8 bits"),
+    (dict(full_cycle=True), "the sine of the whole cycle in 1024 steps (a table of 1024 entries, or sin() as "
+                            "it runs), not a quarter-wave table of 256 mirrored and complemented"),
 )
 RAW_FORMATS = (("<i4", 0, "32-bit integer"), ("<f4", 0, "32-bit float"), ("<f8", 0, "64-bit float"),
                ("i1", 0, "8-bit signed"), ("u1", 128, "8-bit unsigned"),

@@ -77,6 +77,8 @@ class Variant:
     fraction_bits: int = phase_fraction_bits  # the shift from accumulator to lookup phase
     table_scale: float = sin_scale
     table_divisor: float = float(sin_table_size)  # entry i is the sine of i / table_divisor of a quarter
+    table_width: tuple | None = None  # sin_table's entries kept narrower than 16 bits
+    full_cycle: bool = False  # a 1024-entry table of the whole cycle, read directly
     # Widths as (bits, unsigned) where a port keeps a value narrower than
     # the tone needs: each accumulator, the sum that enters the carrier, and
     # the modulator's value as it is kept. None: wide enough.
@@ -114,6 +116,12 @@ def lookup_sin(phase, table=sin_table, negated=False, mirror=mirror_bit, sign=ne
     return np.where(negative, ~val, val), idx  # ~val is -val - 1
 
 
+def full_cycle_lookup(phase):
+    """A port's lookup in a 1024-entry table of the whole sine cycle, and the index read."""
+    idx = phase & 0x3FF
+    return np.trunc(np.sin(idx / 1024.0 * 4 * quarter_cycle_radians) * sin_scale).astype(np.int64), idx
+
+
 def entering(op2_val, weight):
     """The modulator's value as it enters the carrier's accumulator."""
     if weight is None:
@@ -125,9 +133,12 @@ def entering(op2_val, weight):
 
 def state(variant=TONE, count=sample_count):
     """The values of STATE for the first count samples of variant."""
-    table = table_of(variant.table_scale, variant.table_divisor, variant.made("rounded"))
+    table = wrapped(table_of(variant.table_scale, variant.table_divisor, variant.made("rounded")),
+                    variant.table_width)
     look = functools.partial(lookup_sin, table=table, negated=variant.made("negated"),
                              mirror=variant.mirror_bit, sign=variant.negative_bit)
+    if variant.full_cycle:
+        look = full_cycle_lookup
     shift, read_first = variant.fraction_bits, variant.made("read_first")
     k = np.arange(1, count + 1, dtype=np.int64)
     op2_freq = variant.op2_ratio * variant.freq // ratio_unit
