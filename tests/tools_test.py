@@ -427,8 +427,8 @@ class Commands(Folder):
             ("channels0.wav", wav_fields(channels=0), 2, 2), ("rate0.wav", wav_fields(rate=0), 2, 2),
             ("nan.wav", frames_bytes([numpy.nan, numpy.inf] * 10, subtype="FLOAT"), 1, 0),
             ("minutes.flac", ten_minutes.getvalue(), 2, 2),
-            ("noise.bin", numpy.random.default_rng(3).bytes(34 << 20), 2, 2),
-            ("noise8.bin", numpy.random.default_rng(4).bytes(8 << 20), 1, 0),
+            ("noise.bin", numpy.random.default_rng(3).bytes(18 << 20), 2, 2),
+            ("noise4.bin", numpy.random.default_rng(4).bytes(4 << 20), 1, 0),
             ("fffb.bin", b"\xff\xfb" + TONE[2:], 1, 0),
             ("channels.wav", frames_bytes(numpy.zeros((100, 64))), 1, 0),
         ]
@@ -456,6 +456,12 @@ class Commands(Folder):
                 run = self.run_here([*nobody, sys.executable, os.path.join(ROOT, "tools", tool + ".py"),
                                      "result.bin"], env=env, timeout=30)
                 self.assertEqual((run.returncode, run.stderr), (status, ""))
+
+    def test_reader_that_leaves(self):
+        tool = os.path.join(ROOT, "tools", "compare_tone.py")
+        command = f"{sys.executable} {tool} --trace 44100 | head -c 1"
+        run = self.run_here(["sh", "-c", command], timeout=30)
+        self.assertEqual((run.stdout, run.stderr), (" ", ""))
 
     def test_help(self):
         tools = ("compare_tone", "plot_tone")

@@ -65,7 +65,12 @@ def run(prog, main, argv=None):
     exception is one line on standard error and exit status 2."""
     with quiet_stderr() as answer:
         try:
-            return main(argv)
+            status = main(argv)
+            sys.stdout.flush()
+            return status
+        except BrokenPipeError:  # the reader left, as `| head` does: no answer to give, and no line
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return COULD_NOT
         except ToneError as error:
             line = str(error)
         except MemoryError:

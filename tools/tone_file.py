@@ -17,9 +17,10 @@ import tone_trace
 from tone_cli import ToneError
 
 FULL_SCALE = 32768  # a 16-bit sample's value per unit of libsndfile's floats
-# Values decoded at most (frames times channels): 95 s of mono at 44,100 a
-# second, far more than any port of a one-second tone writes, in 32 MB of floats.
-MOST_VALUES = 1 << 22
+# Values decoded at most (frames times channels): 47 s of mono at 44,100 a
+# second, far more than any port of a one-second tone writes, in 16 MB of
+# floats; the cross-correlation of that many takes a few seconds.
+MOST_VALUES = 1 << 21
 MOST_BYTES = 8 * MOST_VALUES + (1 << 20)  # 64-bit samples, and room for headers
 NPY_SIGNATURE = b"\x93NUMPY"
 MOST_CHUNKS = 4096
