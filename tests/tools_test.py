@@ -360,6 +360,7 @@ class Commands(Folder):
         self.write("one.bin", TONE[:2])
         self.write("slow.wav", frames_bytes(PCM[:500], rate=8000))
         self.write("mirror.bin", own_tone(mirror=0))
+        self.write("phases.txt", own_tone(trace=("op2_phase", "op1_phase")))
         readme_trace = "^" + re.escape(readme_block("trace")) + "$"
         rows = [  # tool, arguments, status, standard output, standard error (regular expressions)
             ("compare_tone", ["result.bin"], 0, "^result.bin: identical to the tone", "^$"),
@@ -387,6 +388,8 @@ class Commands(Folder):
             ("plot_tone", ["-o", "no/such/folder.png"], 2, "^$", "folder.png: No such file or directory"),
             ("plot_tone", ["-o", "x.pgf"], 2, "^$", r"x.pgf: a .pgf picture needs \w+ \(LaTeX\)"),
             ("plot_tone", ["missing.bin"], 2, "^$", "missing.bin: No such file or directory"),
+            ("plot_tone", ["phases.txt"], 2, "^$", "phases.txt: a trace without a sample column"),
+            ("compare_tone", ["phases.txt", "--reference", "result.bin"], 2, "^$", "phases.txt: a trace"),
         ]
         no_latex = dict(os.environ, PATH=self.dir)
         results = self.runs([(tool, args) for tool, args, *_ in rows], env=no_latex)

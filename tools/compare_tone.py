@@ -43,7 +43,7 @@ try:
 
     import tone_model
     import tone_trace
-    from tone_file import read
+    from tone_file import read, with_samples
 except ImportError as missing:
     print(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})", file=sys.stderr)
     sys.exit(COULD_NOT)
@@ -640,7 +640,10 @@ def main(argv=None):
         print_trace(*args.trace)
         return 0
     candidate = read(args.candidate)
-    reference = read(args.reference) if args.reference else None
+    reference = None
+    if args.reference:
+        reference = with_samples(read(args.reference), args.reference)
+        with_samples(candidate, args.candidate)
     if candidate.header:
         print(f"{args.candidate}: read as {candidate.header}")
     lines = judge(candidate, reference)

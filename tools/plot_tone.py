@@ -25,7 +25,7 @@ try:
     import numpy as np
 
     import tone_model
-    from tone_file import read
+    from tone_file import read, with_samples
 except ImportError as missing:
     print(f"{PROG}: needs python3-numpy and python3-soundfile ({missing})", file=sys.stderr)
     sys.exit(COULD_NOT)
@@ -205,10 +205,11 @@ def main(argv=None):
     parser.add_argument("--reference", metavar="FILE", help="draw the difference from FILE instead")
     args = parser.parse_args(argv)
     picture_format(args.output)
-    sound = read(args.file)
+    sound = with_samples(read(args.file), args.file)
     rate = sound.rate or tone_model.sample_rate
     if args.reference:
-        draw_difference(first_channel(sound), first_channel(read(args.reference)), rate, args.output,
+        other = with_samples(read(args.reference), args.reference)
+        draw_difference(first_channel(sound), first_channel(other), rate, args.output,
                         f"{os.path.basename(args.file)} against {os.path.basename(args.reference)}")
         print(f"{args.output}: {args.file} over {args.reference} around their first difference, "
               f"and the difference")

@@ -118,6 +118,14 @@ def decoded(data, path):
         return Samples(frames * FULL_SCALE, sound.samplerate, header, faults=wav_faults(data))
 
 
+def with_samples(samples, path):
+    """samples, or a ToneError where a trace has no sample column to compare or draw."""
+    if not samples.values.size:
+        raise ToneError(f"{path}: a trace without a sample column: no samples here, only the tone's state "
+                        f"can be compared with it")
+    return samples
+
+
 def from_trace(trace):
     """A text file's samples: its sample column, if it has one."""
     samples = np.array(trace.columns.get("sample", []), dtype=np.float64)[:, None]
