@@ -137,7 +137,8 @@ def from_trace(trace):
     ignored = ""
     if trace.ignored:
         ignored = f"; not compared, for want of a known name: {', '.join(trace.ignored)}"
-    header = f"a trace of {len(trace.index):,} rows, columns {', '.join(trace.columns)}{ignored}"
+    rows = "1 row" if len(trace.index) == 1 else f"{len(trace.index):,} rows"
+    header = f"a trace of {rows}, columns {', '.join(trace.columns)}{ignored}"
     return Samples(samples, None, header, trace=trace)
 
 

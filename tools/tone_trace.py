@@ -5,6 +5,7 @@ that departs is named, the tone's value explained from those before it, and
 the porter's value matched with the slips that give it.
 """
 import dataclasses
+import math
 import re
 
 import numpy as np
@@ -142,6 +143,8 @@ def lookup_words(lookup):
 def slips(key, yours, i, state):
     """The known slips that turn the tone's value of key at sample i into yours."""
     tone = int(state[key][i])
+    if not math.isfinite(yours):
+        return ["yours is not a number (NaN or infinite): the tone's every value is a whole number"]
     if not float(yours).is_integer():
         return ["yours is a fraction: the tone's every value is a whole number (integer arithmetic)"]
     yours = int(yours)
