@@ -450,8 +450,9 @@ def first_difference(case):
                  f"{value_words(largest)} at most")
     lines += difference_kind(values[:shared], reference[:shared], differing)
     if case.modelled:
-        lines.append(state_words(first))
-        lookup = int(tone_model.state(count=first + 1)["op1_lookup"][-1])
+        state = {key: int(column[-1]) for key, column in tone_model.state(count=first + 1).items()}
+        lines.append(state_words(first, state))
+        lookup = state["op1_lookup"]
         if float(values[first]).is_integer():
             lines.append(f"{tone_trace.table_words(int(values[first]), lookup)}; the tone reads "
                          f"{tone_trace.lookup_words(lookup)}")
@@ -492,8 +493,8 @@ def value_words(value):
     return f"{value:.6g}"
 
 
-def state_words(k):
-    state = {key: int(values[-1]) for key, values in tone_model.state(count=k + 1).items()}
+def state_words(k, state):
+    """The tone's state at sample k, in the program's names."""
     return (f"the tone's state at sample {k:,}: op2_phase {state['op2_phase']:,} (lookup phase "
             f"{state['op2_lookup']:,}), op2_val {state['op2_val']}; op1_phase {state['op1_phase']:,} "
             f"(lookup phase {state['op1_lookup']:,}), sin_table index {state['op1_idx']}, "

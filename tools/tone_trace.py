@@ -17,7 +17,7 @@ SEPARATORS = re.compile(r"[\s,;]+")
 TEXT = re.compile(rb"[\x20-\x7e\t\r\n]+")  # printable ASCII and line ends only
 # Column names as a trace may write them, and the state each one is.
 ALIASES = {**{name: name for name in tone_model.STATE}, "idx": "op1_idx", "op1_val": "sample"}
-INCREMENTS = {"op2_phase": "op2_freq", "op1_phase": "op1_freq"}
+ACCUMULATORS = ("op2_phase", "op1_phase")
 
 
 @dataclasses.dataclass
@@ -155,9 +155,9 @@ def slips(key, yours, i, state):
         found.append("the tone's value wrapped at 32 bits: your variable is 32 bits wide")
     if tone < 0 and yours in (tone + (1 << 16), tone + (1 << 32), tone + (1 << 64)):
         found.append(f"the unsigned reading of the tone's {tone}: your variable or its printing is unsigned")
-    if key in INCREMENTS and i and yours == tone - previous(state, key, i):
+    if key in ACCUMULATORS and i and yours == tone - previous(state, key, i):
         found.append(f"this sample's step alone: {key} is assigned, not accumulated (+=)")
-    if key in INCREMENTS and i and yours == previous(state, key, i):
+    if key in ACCUMULATORS and i and yours == previous(state, key, i):
         found.append(f"the previous sample's {key}: not advanced before it is read")
     if key in ("op2_val", "sample") and not found:
         lookup = int(state["op2_lookup" if key == "op2_val" else "op1_lookup"][i])
